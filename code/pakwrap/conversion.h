@@ -1,0 +1,9 @@
+// pakwrap conversion: opens both files and writes the output of the selected mode.
+#pragma once
+
+#include "pakwrap.h"
+
+constexpr int BLOCK_SIZE = 50000;
+
+// Returns the exit status of the run.
+int ConvertFile(PakRun *psRun);

@@ -1,0 +1,10 @@
+// CRC-32 (reflected polynomial 0xEDB88320). Callers start from 0xFFFFFFFF,
+// chain the result through every block and invert it once at the end.
+#pragma once
+
+#include <cstdint>
+
+extern const uint32_t ulCrc32Table[256];
+
+// Continues ulCrc over iDataLength bytes; a length of zero or below changes nothing.
+uint32_t Crc32(const unsigned char *pucData, int iDataLength, uint32_t ulCrc);
