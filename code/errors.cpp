@@ -1,0 +1,75 @@
+// The error reporter: debug diagnostic, message, closing the socket, exit.
+#include "errors.h"
+
+#include <libintl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "netlink.h"
+#include "platform.h"
+#include "settings.h"
+
+// Marks a text for the message catalogue; it is translated where it is printed.
+#define N_(text) text
+
+namespace {
+
+struct ErrorMessage {
+    int iCode;
+    const char* pcKey;
+};
+
+const ErrorMessage lk_sMessages[] = {
+    {ERR_TIMEOUT, N_("Timeout\n")},
+    {ERR_SERIAL, N_("serial error\n")},
+    {ERR_RECEIVE, N_("error during receiving\n")},
+    {ERR_SEND, N_("error during sending\n")},
+    {ERR_CONNECT, N_("error during TCP/IP connect\n")},
+    {ERR_RESOLVE, N_("error during host name resolution\n")},
+    {ERR_NETWORK, N_("common network error\n")},
+    {ERR_PROGRAM, N_("programm error (i.e. false argument)\n")},
+};
+
+const char* MessageKey(int iCode)
+{
+    for (const ErrorMessage& sMessage : lk_sMessages)
+        if (sMessage.iCode == iCode)
+            return sMessage.pcKey;
+    return nullptr;
+}
+
+// The system's text for a last-error code, ended by a line end.
+void PrintSystemMessage(int iError)
+{
+    static char pcText[1024];
+    PlatErrorText(iError, pcText, sizeof pcText);
+    std::fprintf(stderr, "%s\n", pcText);
+}
+
+}  // namespace
+
+void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const char* pcText)
+{
+    int iLastError = PlatLastError();
+    if (gl_bDebug)
+        std::fprintf(stderr, "%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
+
+    if (iCode == iReason) {
+        const char* pcKey = MessageKey(iCode);
+        if (pcKey != nullptr)
+            std::fputs(gettext(pcKey), stderr);
+        if (pcText != nullptr)
+            std::fprintf(stderr, "    %s\n", pcText);
+    } else {
+        PrintSystemMessage(iLastError);
+    }
+
+    if (iCode == ERR_TIMEOUT && !lk_bRecvExitWhenTimeout)
+        return;
+
+    CloseNetwork();
+    if (gl_bDebug)
+        PlatSleep(5000);
+    std::exit(iCode);
+}

@@ -1,0 +1,161 @@
+// morlink, the device sender: sends a file or its standard input unchanged to
+// the device, after optional command frames, in blocks over the link in use.
+//
+// main runs once straight through: catalogue, defaults, options, files, link,
+// prologue frames, data, end. Every failure on the way ends the process through
+// HandleError with the failure's exit code.
+#include <cstdio>
+
+#include "catalogue.h"
+#include "errors.h"
+#include "netlink.h"
+#include "options.h"
+#include "platform.h"
+#include "serial.h"
+#include "settings.h"
+
+namespace {
+
+// Largest input block; with a frame's start and end character every send fits
+// the buffer.
+constexpr int BLOCK_SIZE = 1022;
+
+// Holds each frame and each block of input in turn, always from its first byte.
+unsigned char pucBuf[1024];
+
+char* TextBuf(void)
+{
+    return reinterpret_cast<char*>(pucBuf);
+}
+
+// Sends one command frame: start character, text, end character.
+void SendFrame(const char* pcCommand)
+{
+    pucBuf[0] = static_cast<unsigned char>(lk_cSOH);
+    int n = std::snprintf(TextBuf() + 1, BLOCK_SIZE, "%s", pcCommand);
+    if (n > BLOCK_SIZE - 1)
+        n = BLOCK_SIZE - 1;
+    pucBuf[1 + n] = static_cast<unsigned char>(lk_cETB);
+    SendData(pucBuf, n + 2);
+}
+
+// Input and output files, opened before the link so that a bad name ends the
+// run before any connection is made.
+void OpenFiles(void)
+{
+    if (lk_pcIFilename[0] != '\0') {
+        lk_pFileI = std::fopen(lk_pcIFilename, "rb");
+        if (lk_pFileI == nullptr)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    }
+    if (lk_pcOFilename[0] != '\0') {
+        lk_pFileO = std::fopen(lk_pcOFilename, "wb");
+        if (lk_pFileO == nullptr)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    }
+}
+
+void OpenLink(void)
+{
+    if (lk_itfUsed)
+        lk_handleSerial = InitSerial();
+    else
+        InitNetwork();
+}
+
+// The input file's length for the MemCard frame. The frame carries at most 32
+// bits, so a longer file announced with the MemCard frame is refused rather
+// than announced with a wrong length.
+void TakeInputLength(int fd)
+{
+    std::uint64_t ullSize = 0;
+    if (!PlatFileSize(fd, &ullSize))
+        return;
+    if (lk_bMemCardSave && ullSize > UINT32_MAX)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    lk_ulIFileLen = static_cast<std::uint32_t>(ullSize);
+}
+
+// Descriptor of the input, in binary mode.
+int ChooseInput(void)
+{
+    int fd = 0;
+    if (lk_pFileI != nullptr) {
+        fd = PlatFileNo(lk_pFileI);
+        TakeInputLength(fd);
+        if (gl_bDebug)
+            std::fprintf(stderr, "Send File: %s\n", lk_pcIFilename);
+    }
+    if (!PlatSetBinary(fd))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    return fd;
+}
+
+// Remote console: connects the device's console to this link.
+void SendRemoteConsolePrologue(void)
+{
+    SendFrame(lk_itfUsed ? "RCRA--r1" : "RCRA--r2");
+    SendFrame("RCRB--r1");
+    SendFrame("TK");
+    SendFrame("TD");
+}
+
+// MemCard: the device stores the data that follow under lk_pcMemCardDir.
+void SendMemCardPrologue(void)
+{
+    int n = std::snprintf(TextBuf(), sizeof pucBuf, "%cM%s*%lu%c", lk_cSOH, lk_pcMemCardDir,
+                          static_cast<unsigned long>(lk_ulIFileLen), lk_cETB);
+    if (n > static_cast<int>(sizeof pucBuf) - 1)
+        n = static_cast<int>(sizeof pucBuf) - 1;
+    if (gl_bDebug)
+        std::fprintf(stderr, "%s\n", TextBuf());
+    SendData(pucBuf, n);
+}
+
+// The input, unchanged, block by block as it is read.
+void SendInput(int fd)
+{
+    for (;;) {
+        int n = PlatRead(fd, pucBuf, BLOCK_SIZE);
+        if (n == 0)
+            return;
+        if (n < 0)
+            HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+        SendData(pucBuf, n);
+    }
+}
+
+void CloseAll(void)
+{
+    if (lk_pFileI != nullptr)
+        std::fclose(lk_pFileI);
+    if (lk_pFileO != nullptr)
+        std::fclose(lk_pFileO);
+    if (lk_itfUsed)
+        CloseSerial();
+    else
+        CloseNetwork();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PlatInitProcess();
+    BindCatalogue(argc > 0 ? argv[0] : nullptr);
+    InitSettings();
+    ParseOptions(argc, argv);
+    OpenFiles();
+    OpenLink();
+    // The receiver thread for -r is to start here, before the first frame, so
+    // that it sees the answers to the prologue frames.
+    int fdInput = ChooseInput();
+    if (lk_bRemCon)
+        SendRemoteConsolePrologue();
+    if (lk_bMemCardSave)
+        SendMemCardPrologue();
+    SendInput(fdInput);
+    lk_bInputFinished = 1;
+    CloseAll();
+    return 0;
+}

@@ -1,0 +1,21 @@
+// The network link to the device (TCP or UDP over IPv4) and the sending of
+// blocks over whichever link is in use.
+#pragma once
+
+#include "platform.h"
+
+// Socket of the network link, PLAT_NO_SOCKET until InitNetwork opens it.
+extern PlatSocket lk_socketClient;
+// The device's address and port.
+extern PlatAddrIPv4 lk_sServAddr;
+
+// Opens the network link to lk_pcServer, port lk_iPort: a connected TCP socket,
+// or with lk_bUDP an unconnected UDP socket. Failures end the process.
+void InitNetwork(void);
+
+// Sends len bytes as one write on the serial port, one TCP send or one UDP
+// datagram. Anything but all of them sent ends the process (code 251).
+void SendData(const unsigned char* pucData, int len);
+
+// Closes the network socket if one is open.
+void CloseNetwork(void);

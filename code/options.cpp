@@ -1,0 +1,217 @@
+// Option parser and usage text.
+//
+// An option is one argument: '-' or '/', a letter, and the value glued to it.
+// The first argument that starts with neither prefix ends the parsing; the sender
+// takes no operands. Options act in order, a later one overwriting an earlier
+// one; -s and -p set serial values only after a -c.
+#include "options.h"
+
+#include <libintl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "settings.h"
+
+namespace {
+
+// Copies pcValue into a text setting of capacity iMax, cut to fit.
+void CopyText(char* pcSetting, int iMax, const char* pcValue)
+{
+    int i = 0;
+    for (; i < iMax && pcValue[i] != '\0'; ++i)
+        pcSetting[i] = pcValue[i];
+    pcSetting[i] = '\0';
+}
+
+// A two-digit hexadecimal pair into *pcTarget. A pair that holds no number
+// leaves the character as it was.
+void ReadHexPair(const char* pcPair, char* pcTarget)
+{
+    char pcDigits[3] = {pcPair[0], pcPair[1], '\0'};
+    unsigned int uiValue = 0;
+    if (std::sscanf(pcDigits, "%x", &uiValue) == 1)
+        *pcTarget = static_cast<char>(uiValue & 0xFF);
+}
+
+// -l and -n: up to two hex pairs, frame start then frame end.
+void SetFrameCharacters(const char* pcValue)
+{
+    if (pcValue[0] == '\0' || pcValue[1] == '\0')
+        return;
+    ReadHexPair(pcValue, &lk_cSOH);
+    if (pcValue[2] == '\0' || pcValue[3] == '\0')
+        return;
+    ReadHexPair(pcValue + 2, &lk_cETB);
+}
+
+// A time-out after a receive form's character: 0 stands for 1 second.
+std::uint32_t FormTimeout(const char* pcNumber)
+{
+    std::uint32_t ulTimeout = static_cast<std::uint32_t>(std::atoi(pcNumber));
+    return ulTimeout == 0 ? 1 : ulTimeout;
+}
+
+// -r: receiving, with keep-alive (*), exit when sent (s) or exit on timeout (t).
+void SetReceive(const char* pcValue)
+{
+    lk_bRecv = 1;
+    switch (pcValue[0]) {
+    case '*':
+        lk_bRecvKeepAlive = 1;
+        lk_ulTimeout = FormTimeout(pcValue + 1);
+        break;
+    case 's':
+        lk_bRecvExitWhenSend = 1;
+        lk_ulTimeout = FormTimeout(pcValue + 1);
+        break;
+    case 't':
+        lk_bRecvExitWhenTimeout = 1;
+        lk_ulTimeout = FormTimeout(pcValue + 1);
+        break;
+    default:
+        lk_ulTimeout = static_cast<std::uint32_t>(std::atoi(pcValue));
+        break;
+    }
+}
+
+void SetMode(const char* pcArg, const char* pcValue)
+{
+    int iMode = std::atoi(pcValue);
+    if (iMode != 0 && iMode != 1) {
+        std::printf(gettext("unknown mode (-m) %s\n"), pcArg);
+        std::exit(255);
+    }
+    lk_sXDCLMode = iMode;
+}
+
+// Applies one option; pcArg is the whole argument.
+void ApplyOption(char* pcProgram, const char* pcArg)
+{
+    const char cLetter = pcArg[1];
+    const char* pcValue = cLetter == '\0' ? pcArg + 1 : pcArg + 2;
+    const bool bSerial = lk_itfUsed != 0;
+
+    switch (cLetter) {
+    case '?':
+    case 'h':
+    case 'H':
+        Usage(pcProgram);
+        std::exit(0);
+    case 'a':
+        lk_bMemCardSave = 1;
+        CopyText(lk_pcMemCardDir, MEMCARD_DIR_MAX, pcValue);
+        break;
+    case 'b':
+        lk_ulBaudRate = static_cast<std::uint32_t>(std::atoi(pcValue));
+        break;
+    case 'c':
+        lk_itfUsed = 1;
+        lk_cPort = pcValue[0];
+        break;
+    case 'd':
+        if (std::atoi(pcValue) != 0)
+            lk_ui8DataBits = static_cast<std::uint8_t>(std::atoi(pcValue) & 0xFF);
+        else
+            gl_bDebug = 1;
+        break;
+    case 'i':
+        lk_pcIFilename = pcValue;
+        break;
+    case 'l':
+        lk_bXDCL = 1;
+        SetFrameCharacters(pcValue);
+        break;
+    case 'm':
+        SetMode(pcArg, pcValue);
+        break;
+    case 'n':
+        SetFrameCharacters(pcValue);
+        break;
+    case 'o':
+        lk_pcOFilename = pcValue;
+        break;
+    case 'p':
+        if (bSerial)
+            lk_cParity = pcValue[0];
+        else
+            lk_iPort = std::atoi(pcValue);
+        break;
+    case 'r':
+        SetReceive(pcValue);
+        break;
+    case 's':
+        if (bSerial)
+            lk_ui8StopBits = static_cast<std::uint8_t>(std::atoi(pcValue) & 0xFF);
+        else
+            CopyText(lk_pcServer, SERVER_MAX, pcValue);
+        break;
+    case 't':
+        lk_bRemCon = 1;
+        lk_sXDCLMode = 1;
+        if (pcValue[0] == 'x')
+            lk_bRemConExitWhenReset = 1;
+        break;
+    case 'u':
+        lk_bUDP = 1;
+        break;
+    case 'x':
+        lk_bXon = 1;
+        break;
+    default:
+        std::printf(gettext("unknown option %s\n"), pcArg);
+        std::exit(255);
+    }
+}
+
+}  // namespace
+
+void ParseOptions(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* pcArg = argv[i];
+        if (pcArg[0] != '-' && pcArg[0] != '/')
+            break;
+        ApplyOption(argv[0], pcArg);
+    }
+}
+
+void Usage(const char* pcName)
+{
+    std::printf("morlink (Windows-Version) %s\n\n", "0.13");
+    std::printf(gettext("%s usage:\n\n"), pcName);
+    std::printf(gettext("Network Options:\n"));
+    std::printf(gettext("-sSERVER:    Device IP-Address  (Defaults to %s)\n"), "192.168.0.21");
+    std::printf(gettext("-pPORT:      Device Port-Number (Defaults to %u)\n"), 9100u);
+    std::printf(gettext("-u:          UDP-Support\n"));
+    std::printf(gettext("Serial Options:\n"));
+    std::printf(gettext("-cCOM_PORT:       (Defaults to %c)\n"), '1');
+    std::printf(gettext("-bBAUD_RATE:      (Defaults to %u)\n"), 57600u);
+    std::printf(gettext("-dDATA_BITS:      (Defaults to %u)\n"), 8u);
+    std::printf(gettext("-sSTOP_BITS:      (Defaults to %u)\n"), 2u);
+    std::printf(gettext("-pPARITY (n-e-o): (Defaults to %c)\n"), 'n');
+    std::printf(gettext("-x              : Turn on XON/XOFF Protocol\n"));
+    std::printf(gettext("Common Options:\n"));
+    std::printf(gettext("-iFILENAME  :  Input Filename\n"));
+    std::printf(gettext("-aPATH      :  Save Input Filename on MemCard\n"));
+    std::printf(gettext("-oFILENAME  :  Output Filename\n"));
+    std::printf(gettext("-rTIMEOUT   :  Receive data\n"));
+    std::printf(gettext("               TIMEOUT in sec (i.e. -r5)\n"));
+    std::printf(gettext("               *: keep alive (i.e. -r*)\n"));
+    std::printf(gettext("               s: exit when send (i.e. -rs)\n"));
+    std::printf(gettext("               t: exit when timeout (i.e. -rt7)\n"));
+    std::printf(gettext("-n<SOH><ETB>:  Set SOH/ETB\n"));
+    std::printf(gettext("-l          :  Use XDCL for receiving data\n"));
+    std::printf(gettext("-mXDCLMODE: :  Set XDCL-Mode:\n"));
+    std::printf(gettext("               0 - Exit after receiving XDCL-Command\n"));
+    std::printf(gettext("               1 - Not exit but line feed after XDCL-Command\n"));
+    std::printf(gettext("-t          :  Show Remote Console\n"));
+    std::printf(gettext("               x: exit when Reset (i.e. -tx)\n"));
+    std::printf(gettext("-d          :  debug\n"));
+    std::printf(gettext("\nNetwork is default. Set COM_PORT for using Serial.\n"));
+    std::printf(gettext("But -c must be first Option:\n"));
+    std::printf(gettext("Example1: Call '%s -c1 -b9600' for using COM1 with a baud rate of 9600.\n"), pcName);
+    std::printf(gettext("\nExample2: Call '%s -s10.102.1.45' for sending data to device 10.102.1.45 on port 9100\n"), pcName);
+    std::printf(gettext("\nExample3: '%s -s10.102.1.45 -r -l5E5F'\n"), pcName);
+    std::printf(gettext("Note: There should be no blank between argument and value\n      (i.e. '-p' and '9600')!\n"));
+}

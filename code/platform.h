@@ -1,0 +1,82 @@
+// The operating-system layer of morlink: process set-up, error texts, files in
+// binary mode, sockets. The sender's logic calls only these functions, so another
+// system needs only another implementation of this header (platform_posix.cpp is
+// the POSIX one). The serial port gets its own layer (serial.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// A socket of the network link; PLAT_NO_SOCKET when none is open.
+using PlatSocket = std::intptr_t;
+constexpr PlatSocket PLAT_NO_SOCKET = -1;
+
+// An IPv4 address (4 bytes in network byte order, as on the wire) and a port
+// (host byte order).
+struct PlatAddrIPv4 {
+    std::uint32_t ulAddr;
+    std::uint16_t usPort;
+};
+
+// Text of an IPv4 address in dotted-decimal form needs at most this many bytes.
+constexpr std::size_t PLAT_ADDR_TEXT_SIZE = 16;
+
+// Process start: opens each closed standard descriptor (0, 1, 2) on the null
+// device, so that no file or socket takes its place, and makes a write to a
+// closed pipe or socket fail with an error instead of ending the process.
+void PlatInitProcess(void);
+
+// True for the characters that separate directories in a program path.
+bool PlatIsSeparator(char c);
+
+// Directory of the running executable, without a trailing separator, into
+// pcBuf. False when the system cannot tell it or it does not fit.
+bool PlatProgramDir(char* pcBuf, std::size_t size);
+
+// The calling thread's last-error code: what the last failed platform or C
+// library call left behind.
+int PlatLastError(void);
+
+// The system's own text for a last-error code, without a line end.
+void PlatErrorText(int iError, char* pcBuf, std::size_t size);
+
+void PlatSleep(unsigned int uiMilliseconds);
+
+// Descriptor of an open C stream.
+int PlatFileNo(std::FILE* pFile);
+
+// Puts a descriptor into binary mode: no translation of line ends, no
+// end-of-file character. False on failure.
+bool PlatSetBinary(int fd);
+
+// Size in bytes of the file open on fd. False when the system cannot tell.
+bool PlatFileSize(int fd, std::uint64_t* pullSize);
+
+// Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
+int PlatRead(int fd, void* pBuf, int size);
+
+// Starts the socket layer; 0 or the layer's error code.
+int PlatNetStartup(void);
+
+// A new IPv4 socket, datagram (bUDP) or stream; PLAT_NO_SOCKET on failure.
+PlatSocket PlatSocketOpen(bool bUDP);
+void PlatSocketClose(PlatSocket sock);
+
+// A dotted-decimal address into *pulAddr; false when pcText is none.
+bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr);
+
+// First IPv4 address of a host name into *pulAddr; false when the name does not
+// resolve, leaving the resolver's error as the last error.
+bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr);
+
+// Dotted-decimal text of an address, at most PLAT_ADDR_TEXT_SIZE bytes.
+void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size);
+
+// Blocking connect; false on failure.
+bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr);
+
+// One send on a connected socket, or one datagram to sAddr: the count sent or -1.
+// Neither raises a signal when the peer has reset the connection.
+int PlatSend(PlatSocket sock, const void* pData, int len);
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr);

@@ -1,0 +1,212 @@
+// POSIX implementation of the operating-system layer (platform.h).
+#include "platform.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// A failed name lookup leaves the resolver's code (negative in glibc) in errno,
+// moved above every errno value, so that the last error can name either kind.
+constexpr int RESOLVER_ERROR_BASE = 0x10000;
+
+// strerror_r comes in two flavours: the XSI one fills the buffer and returns an
+// int, the GNU one returns the text it chose.
+[[maybe_unused]] const char* StrerrorResult(int /*iResult*/, const char* pcBuf)
+{
+    return pcBuf;
+}
+[[maybe_unused]] const char* StrerrorResult(const char* pcText, const char* /*pcBuf*/)
+{
+    return pcText;
+}
+
+sockaddr_in ToSockAddr(const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn;
+    std::memset(&sIn, 0, sizeof sIn);
+    sIn.sin_family = AF_INET;
+    sIn.sin_port = htons(sAddr.usPort);
+    sIn.sin_addr.s_addr = sAddr.ulAddr;
+    return sIn;
+}
+
+int ToFd(PlatSocket sock)
+{
+    return static_cast<int>(sock);
+}
+
+}  // namespace
+
+void PlatInitProcess(void)
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower descriptors are open by now, so open() takes fd itself.
+        int fdNull = open("/dev/null", O_RDWR);
+        if (fdNull > fd) {
+            dup2(fdNull, fd);
+            close(fdNull);
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool PlatIsSeparator(char c)
+{
+    return c == '/';
+}
+
+bool PlatProgramDir(char* pcBuf, std::size_t size)
+{
+    ssize_t n = readlink("/proc/self/exe", pcBuf, size);
+    if (n <= 0 || static_cast<std::size_t>(n) >= size)
+        return false;
+    pcBuf[n] = '\0';
+    char* pcLast = std::strrchr(pcBuf, '/');
+    if (pcLast == nullptr)
+        return false;
+    // The root directory keeps its slash.
+    pcLast[pcLast == pcBuf ? 1 : 0] = '\0';
+    return true;
+}
+
+int PlatLastError(void)
+{
+    return errno;
+}
+
+void PlatErrorText(int iError, char* pcBuf, std::size_t size)
+{
+    const char* pcText;
+    if (iError > RESOLVER_ERROR_BASE)
+        pcText = gai_strerror(RESOLVER_ERROR_BASE - iError);
+    else
+        pcText = StrerrorResult(strerror_r(iError, pcBuf, size), pcBuf);
+    if (pcText != pcBuf)
+        std::snprintf(pcBuf, size, "%s", pcText);
+}
+
+void PlatSleep(unsigned int uiMilliseconds)
+{
+    timespec sTime = {static_cast<time_t>(uiMilliseconds / 1000),
+                      static_cast<long>(uiMilliseconds % 1000) * 1000000L};
+    while (nanosleep(&sTime, &sTime) == -1 && errno == EINTR) {
+    }
+}
+
+int PlatFileNo(std::FILE* pFile)
+{
+    return fileno(pFile);
+}
+
+bool PlatSetBinary(int /*fd*/)
+{
+    // POSIX descriptors have no text mode.
+    return true;
+}
+
+bool PlatFileSize(int fd, std::uint64_t* pullSize)
+{
+    struct stat sStat;
+    if (fstat(fd, &sStat) != 0 || sStat.st_size < 0)
+        return false;
+    *pullSize = static_cast<std::uint64_t>(sStat.st_size);
+    return true;
+}
+
+int PlatRead(int fd, void* pBuf, int size)
+{
+    ssize_t n;
+    do {
+        n = read(fd, pBuf, static_cast<std::size_t>(size));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int PlatNetStartup(void)
+{
+    return 0;
+}
+
+PlatSocket PlatSocketOpen(bool bUDP)
+{
+    int fd = socket(AF_INET, (bUDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    return fd < 0 ? PLAT_NO_SOCKET : fd;
+}
+
+void PlatSocketClose(PlatSocket sock)
+{
+    close(ToFd(sock));
+}
+
+bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr)
+{
+    in_addr_t ulAddr = inet_addr(pcText);
+    if (ulAddr == INADDR_NONE)
+        return false;
+    *pulAddr = ulAddr;
+    return true;
+}
+
+bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr)
+{
+    addrinfo sHints;
+    std::memset(&sHints, 0, sizeof sHints);
+    sHints.ai_family = AF_INET;
+    sHints.ai_socktype = SOCK_STREAM;
+    addrinfo* pList = nullptr;
+    int iResult = getaddrinfo(pcName, nullptr, &sHints, &pList);
+    if (iResult != 0) {
+        // A system failure has its errno already; the others get the resolver's code.
+        if (iResult != EAI_SYSTEM)
+            errno = RESOLVER_ERROR_BASE - iResult;
+        return false;
+    }
+    sockaddr_in sIn;
+    std::memcpy(&sIn, pList->ai_addr, sizeof sIn);
+    *pulAddr = sIn.sin_addr.s_addr;
+    freeaddrinfo(pList);
+    return true;
+}
+
+void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size)
+{
+    in_addr sAddr;
+    sAddr.s_addr = ulAddr;
+    if (inet_ntop(AF_INET, &sAddr, pcBuf, static_cast<socklen_t>(size)) == nullptr && size > 0)
+        pcBuf[0] = '\0';
+}
+
+bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn = ToSockAddr(sAddr);
+    sockaddr sGeneric;
+    std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
+    return connect(ToFd(sock), &sGeneric, sizeof sIn) == 0;
+}
+
+int PlatSend(PlatSocket sock, const void* pData, int len)
+{
+    return static_cast<int>(send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL));
+}
+
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn = ToSockAddr(sAddr);
+    sockaddr sGeneric;
+    std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
+    return static_cast<int>(sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL,
+                                   &sGeneric, sizeof sIn));
+}

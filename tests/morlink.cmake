@@ -1,0 +1,35 @@
+# morlink: the real binary against a fake device on 127.0.0.1, and unit tests of
+# the option parser, which link the library.
+find_package(Threads REQUIRED)
+find_program(MORLINK_MSGFMT msgfmt REQUIRED)
+
+# A German catalogue planted by the tests where the sender must not look.
+set(MORLINK_PLANTED_MO ${CMAKE_CURRENT_BINARY_DIR}/morlink_planted.mo)
+add_custom_command(OUTPUT ${MORLINK_PLANTED_MO}
+  COMMAND ${MORLINK_MSGFMT} --check -o ${MORLINK_PLANTED_MO} ${CMAKE_CURRENT_SOURCE_DIR}/morlink_planted.po
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/morlink_planted.po
+  VERBATIM)
+add_custom_target(morlink_test_catalogue DEPENDS ${MORLINK_PLANTED_MO})
+
+add_executable(morlink_tests
+  morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
+  morlink_catalogue_test.cpp morlink_test_util.cpp fake_device.cpp)
+target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads)
+target_compile_definitions(morlink_tests PRIVATE
+  MORLINK_BIN="$<TARGET_FILE:morlink>"
+  MORLINK_PLANTED_MO="${MORLINK_PLANTED_MO}")
+add_dependencies(morlink_tests morlink morlink_test_catalogue)
+gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
+                     PROPERTIES TIMEOUT 120)
+
+# The committed template holds every message of the sources, and the German
+# catalogue translates every one of them.
+find_program(MORLINK_XGETTEXT xgettext)
+find_program(MORLINK_MSGCMP msgcmp)
+if(MORLINK_XGETTEXT AND MORLINK_MSGCMP)
+  add_test(NAME morlink.catalogue_complete
+    COMMAND ${CMAKE_COMMAND}
+      -DXGETTEXT=${MORLINK_XGETTEXT} -DMSGCMP=${MORLINK_MSGCMP}
+      -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink_catalogue_check.cmake)
+endif()

@@ -1,0 +1,54 @@
+// Helpers for the morlink suites: running the real binary as a user would, a
+// scratch directory, and hand-built byte vectors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// How to start the sender. Arguments follow argv[0]; every run of the binary
+// names -s127.0.0.1 (or selects the serial link) so nothing leaves the host.
+struct RunSpec {
+    std::vector<std::string> args;
+    std::string input;                 // standard input
+    std::vector<std::string> env;      // added to PATH and LANG=C, may override them
+    std::string argv0;                 // empty: the binary's full path
+    std::string cwd;                   // empty: the test's own
+    bool bCloseStdin = false;
+    bool bCloseStderr = false;
+};
+
+struct RunResult {
+    bool bExited = false;              // false: ended by a signal
+    int iStatus = -1;                  // exit status, or the signal number
+    std::string out;
+    std::string err;
+};
+
+RunResult RunMorlink(const RunSpec& sSpec);
+
+// Full path of the binary under test and its directory.
+std::string MorlinkPath();
+std::string MorlinkDir();
+
+// A fresh directory for one test, removed with its contents afterwards.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Dir() const { return m_dir; }
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string Write(const std::string& name, const std::string& data) const;
+
+private:
+    std::string m_dir;
+};
+
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Every byte value 0..255, iRounds times, odd rounds descending.
+std::string AllByteValues(int iRounds);
+// Deterministic pseudo-random bytes.
+std::string Noise(std::size_t n, unsigned int uiSeed);
