@@ -41,7 +41,7 @@ void SetNonBlocking(int fd)
 
 }  // namespace
 
-FakeDevice::FakeDevice(bool bResetOnAccept) : m_bResetOnAccept(bResetOnAccept)
+FakeDevice::FakeDevice(Mode eMode) : m_eMode(eMode)
 {
     m_fdListen = BoundSocket(SOCK_STREAM, &m_usTcpPort);
     Check(listen(m_fdListen, 16) == 0, "listen");
@@ -109,12 +109,19 @@ void FakeDevice::Accept(bool bBlocking)
         if (fd < 0)
             return;
         m_vConnections.emplace_back();
-        if (m_bResetOnAccept) {
+        if (m_eMode == Mode::Reset) {
             linger sLinger = {1, 0};
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &sLinger, sizeof sLinger);
-            close(fd);
-            continue;
         }
+        if (m_eMode != Mode::Record)
+            close(fd);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_iAccepted;
+        }
+        m_cvAccepted.notify_all();
+        if (m_eMode != Mode::Record)
+            continue;
         if (!bBlocking)
             SetNonBlocking(fd);
         m_vOpen.push_back({fd, m_vConnections.size() - 1});
@@ -146,6 +153,12 @@ void FakeDevice::ReadDatagrams()
             return;
         m_vDatagrams.emplace_back(pcBuf, static_cast<std::size_t>(n));
     }
+}
+
+void FakeDevice::WaitForConnections(int iCount)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cvAccepted.wait(lock, [&] { return m_iAccepted >= iCount; });
 }
 
 // The sender has ended: everything it sent is queued, and each connection

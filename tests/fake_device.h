@@ -2,21 +2,30 @@
 // UDP socket on 127.0.0.1, ephemeral ports, that record every byte they get.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 class FakeDevice {
 public:
-    // With bResetOnAccept every TCP connection is reset as soon as it is accepted.
-    explicit FakeDevice(bool bResetOnAccept = false);
+    // What the device does with a TCP connection: record its bytes, reset it at
+    // once, or close it at once in the orderly way.
+    enum class Mode { Record, Reset, Close };
+
+    explicit FakeDevice(Mode eMode = Mode::Record);
     ~FakeDevice();
     FakeDevice(const FakeDevice&) = delete;
     FakeDevice& operator=(const FakeDevice&) = delete;
 
     std::uint16_t TcpPort() const { return m_usTcpPort; }
     std::uint16_t UdpPort() const { return m_usUdpPort; }
+
+    // Waits until iCount TCP connections have been accepted (and, by the mode,
+    // reset or closed).
+    void WaitForConnections(int iCount);
 
     // Collects what is still on its way. Call it once the sender has ended;
     // the accessors below are valid afterwards.
@@ -39,7 +48,10 @@ private:
     void ReadDatagrams();
     void Drain();
 
-    bool m_bResetOnAccept;
+    Mode m_eMode;
+    std::mutex m_mutex;
+    std::condition_variable m_cvAccepted;
+    int m_iAccepted = 0;
     int m_fdListen = -1;
     int m_fdUdp = -1;
     int m_fdWake[2] = {-1, -1};

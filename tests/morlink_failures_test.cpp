@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <netdb.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "fake_device.h"
@@ -101,8 +104,36 @@ TEST(Failures, OutputFileStaysBehindEmptyWhenTheLinkFails)
 TEST(Failures, ResetConnectionIsASendErrorNotASignal)
 {
     // The device resets every connection; the input never ends.
-    FakeDevice fake(true);
+    FakeDevice fake(FakeDevice::Mode::Reset);
     RunResult r = RunSender({"-s127.0.0.1", PortArg(fake.TcpPort()), "-i/dev/zero"});
+    fake.Finish();
+    EXPECT_TRUE(r.bExited) << "ended by signal " << r.iStatus;
+    EXPECT_EQ(r.iStatus, 251);
+    EXPECT_EQ(r.err, "error during sending\n");
+}
+
+TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
+{
+    // The device closes the connection before any data arrive; the sender
+    // writes into it afterwards, which the system refuses with a broken pipe.
+    FakeDevice fake(FakeDevice::Mode::Close);
+    ScratchDir dir;
+    const std::string fifo = dir.Path("input.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunSpec sSpec;
+    sSpec.args = {"-s127.0.0.1", PortArg(fake.TcpPort()), "-i" + fifo};
+    SenderProcess sender(sSpec);
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    fake.WaitForConnections(1);
+    // Our own writes fail once the sender has ended; that must not end the test.
+    auto pfnOld = std::signal(SIGPIPE, SIG_IGN);
+    const std::string block(65536, 'x');
+    for (int i = 0; i < 64 && write(fd, block.data(), block.size()) > 0; ++i) {
+    }
+    close(fd);
+    std::signal(SIGPIPE, pfnOld);
+    RunResult r = sender.Wait();
     fake.Finish();
     EXPECT_TRUE(r.bExited) << "ended by signal " << r.iStatus;
     EXPECT_EQ(r.iStatus, 251);

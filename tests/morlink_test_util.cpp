@@ -66,13 +66,16 @@ std::string MorlinkDir()
     return std::filesystem::path(MORLINK_BIN).parent_path().string();
 }
 
-RunResult RunMorlink(const RunSpec& sSpec)
+SenderProcess::SenderProcess(const RunSpec& sSpec)
 {
-    ScratchDir io;
-    io.Write("in", sSpec.input);
-    int fdIn = open(io.Path("in").c_str(), O_RDONLY | O_CLOEXEC);
-    int fdOut = open(io.Path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    int fdErr = open(io.Path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    char pcTemplate[] = "/tmp/morlink-run-XXXXXX";
+    if (mkdtemp(pcTemplate) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_dirIo = pcTemplate;
+    std::ofstream(m_dirIo + "/in", std::ios::binary) << sSpec.input;
+    int fdIn = open((m_dirIo + "/in").c_str(), O_RDONLY | O_CLOEXEC);
+    int fdOut = open((m_dirIo + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    int fdErr = open((m_dirIo + "/err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fdIn < 0 || fdOut < 0 || fdErr < 0)
         throw std::runtime_error("cannot open the run's files");
 
@@ -83,24 +86,34 @@ RunResult RunMorlink(const RunSpec& sSpec)
     std::vector<char*> vArgv = CStrings(vArgs);
     std::vector<char*> vEnvp = CStrings(vEnv);
 
-    pid_t pid = fork();
-    if (pid == 0)
+    m_pid = fork();
+    if (m_pid == 0)
         StartChild(sSpec, fdIn, fdOut, fdErr, sPath.c_str(), vArgv.data(), vEnvp.data());
     close(fdIn);
     close(fdOut);
     close(fdErr);
-    if (pid < 0)
+    if (m_pid < 0)
         throw std::runtime_error("fork failed");
-    int iWait = 0;
-    while (waitpid(pid, &iWait, 0) < 0) {
-    }
+}
 
+RunResult SenderProcess::Wait()
+{
+    int iWait = 0;
+    while (waitpid(m_pid, &iWait, 0) < 0) {
+    }
     RunResult sResult;
     sResult.bExited = WIFEXITED(iWait);
     sResult.iStatus = sResult.bExited ? WEXITSTATUS(iWait) : WTERMSIG(iWait);
-    sResult.out = ReadFile(io.Path("out"));
-    sResult.err = ReadFile(io.Path("err"));
+    sResult.out = ReadFile(m_dirIo + "/out");
+    sResult.err = ReadFile(m_dirIo + "/err");
+    std::error_code ec;
+    std::filesystem::remove_all(m_dirIo, ec);
     return sResult;
+}
+
+RunResult RunMorlink(const RunSpec& sSpec)
+{
+    return SenderProcess(sSpec).Wait();
 }
 
 ScratchDir::ScratchDir()

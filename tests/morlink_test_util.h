@@ -24,6 +24,21 @@ struct RunResult {
     std::string err;
 };
 
+// A run of the sender in the background, started by the constructor.
+class SenderProcess {
+public:
+    explicit SenderProcess(const RunSpec& sSpec);
+    SenderProcess(const SenderProcess&) = delete;
+    SenderProcess& operator=(const SenderProcess&) = delete;
+    // Waits for the end of the run and collects its outputs.
+    RunResult Wait();
+
+private:
+    std::string m_dirIo;
+    int m_pid = -1;
+};
+
+// Runs the sender and waits for its end.
 RunResult RunMorlink(const RunSpec& sSpec);
 
 // Full path of the binary under test and its directory.
