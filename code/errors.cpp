@@ -42,7 +42,7 @@ const char* MessageKey(int iCode)
 // The system's text for a last-error code, ended by a line end.
 void PrintSystemMessage(int iError)
 {
-    static char pcText[1024];
+    char pcText[1024];
     PlatErrorText(iError, pcText, sizeof pcText);
     std::fprintf(stderr, "%s\n", pcText);
 }

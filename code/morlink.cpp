@@ -28,7 +28,8 @@ char* TextBuf(void)
     return reinterpret_cast<char*>(pucBuf);
 }
 
-// Sends one command frame: start character, text, end character.
+// Sends one command frame: start character, text, end character. The text is
+// cut to 1021 characters, so the frame fits the buffer.
 void SendFrame(const char* pcCommand)
 {
     pucBuf[0] = static_cast<unsigned char>(lk_cSOH);
