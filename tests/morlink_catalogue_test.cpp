@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "fake_device.h"
 #include "morlink_test_util.h"
 
 namespace {
@@ -15,12 +14,12 @@ const Strings kGerman = {"LANGUAGE=de", "LANG=C.UTF-8"};
 
 RunResult RunSender(Strings args, Strings env, const std::string& argv0 = "", const std::string& cwd = "")
 {
-    RunSpec sSpec;
-    sSpec.args = args;
-    sSpec.env = env;
-    sSpec.argv0 = argv0;
-    sSpec.cwd = cwd;
-    return RunMorlink(sSpec);
+    RunSetup sSetup;
+    sSetup.args = args;
+    sSetup.env = env;
+    sSetup.argv0 = argv0;
+    sSetup.cwd = cwd;
+    return RunMorlink(sSetup);
 }
 
 // A directory holding a catalogue for German that marks its texts "PLANTED".

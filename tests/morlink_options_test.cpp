@@ -2,7 +2,8 @@
 // text and option errors of the real binary.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <filesystem>
+#include <tuple>
 
 #include "fake_device.h"
 #include "morlink_test_util.h"
@@ -31,25 +32,7 @@ protected:
     std::vector<char*> m_argv;
 };
 
-TEST_F(Options, NoArgumentsKeepTheDefaults)
-{
-    Parse({});
-    EXPECT_EQ(lk_itfUsed, 0);
-    EXPECT_STREQ(lk_pcServer, "192.168.0.21");
-    EXPECT_EQ(lk_iPort, 9100);
-    EXPECT_EQ(lk_cPort, '1');
-    EXPECT_EQ(lk_ulBaudRate, 57600u);
-    EXPECT_EQ(lk_ui8DataBits, 8);
-    EXPECT_EQ(lk_ui8StopBits, 2);
-    EXPECT_EQ(lk_cParity, 'n');
-    EXPECT_EQ(lk_cSOH, '\x01');
-    EXPECT_EQ(lk_cETB, '\x17');
-    EXPECT_EQ(lk_bRecv, 0);
-    EXPECT_EQ(gl_bDebug, 0);
-    EXPECT_STREQ(lk_pcIFilename, "");
-}
-
-TEST_F(Options, SAndPAfterCSetSerialValues)
+TEST_F(Options, SAndPSetSerialValuesOnlyAfterC)
 {
     Parse({"-c2", "-s1", "-pe"});
     EXPECT_EQ(lk_itfUsed, 1);
@@ -58,29 +41,14 @@ TEST_F(Options, SAndPAfterCSetSerialValues)
     EXPECT_EQ(lk_cParity, 'e');
     EXPECT_STREQ(lk_pcServer, "192.168.0.21");
     EXPECT_EQ(lk_iPort, 9100);
-}
-
-TEST_F(Options, SAndPBeforeCSetNetworkValues)
-{
-    Parse({"-s1", "-pe", "-c2"});
+    Parse({"-s1", "-pe", "-c"});
     EXPECT_EQ(lk_itfUsed, 1);
+    EXPECT_EQ(lk_cPort, '\0');
     EXPECT_STREQ(lk_pcServer, "1");
     EXPECT_EQ(lk_iPort, 0);
     EXPECT_EQ(lk_ui8StopBits, 2);
     EXPECT_EQ(lk_cParity, 'n');
-}
-
-TEST_F(Options, CAloneGivesTheNulPortCharacter)
-{
-    Parse({"-c"});
-    EXPECT_EQ(lk_itfUsed, 1);
-    EXPECT_EQ(lk_cPort, '\0');
-}
-
-TEST_F(Options, SerialValuesOfBDAndXAreStoredOnEitherLink)
-{
-    Parse({"-b9600", "-d7", "-x"});
-    EXPECT_EQ(lk_itfUsed, 0);
+    Parse({"-b9600", "-d7", "-x"});  // stored on the network link too
     EXPECT_EQ(lk_ulBaudRate, 9600u);
     EXPECT_EQ(lk_ui8DataBits, 7);
     EXPECT_EQ(lk_bXon, 1);
@@ -90,125 +58,74 @@ TEST_F(Options, DWithoutANonZeroNumberIsDebug)
 {
     for (const char* pcArg : {"-d", "-d0", "-dx"}) {
         Parse({pcArg});
-        EXPECT_EQ(gl_bDebug, 1) << pcArg;
-        EXPECT_EQ(lk_ui8DataBits, 8) << pcArg;
+        EXPECT_TRUE(gl_bDebug == 1 && lk_ui8DataBits == 8) << pcArg;
     }
-    Parse({"-d7"});
-    EXPECT_EQ(gl_bDebug, 0);
-    EXPECT_EQ(lk_ui8DataBits, 7);
-    Parse({"-d263"});
-    EXPECT_EQ(lk_ui8DataBits, 7);  // low 8 bits
+    Parse({"-d263"});  // low 8 bits: 7
+    EXPECT_TRUE(gl_bDebug == 0 && lk_ui8DataBits == 7);
 }
 
 TEST_F(Options, LaterTOrMDecidesTheMode)
 {
     Parse({"-t", "-m0"});
-    EXPECT_EQ(lk_bRemCon, 1);
-    EXPECT_EQ(lk_sXDCLMode, 0);
-    Parse({"-m0", "-t"});
-    EXPECT_EQ(lk_sXDCLMode, 1);
-    EXPECT_EQ(lk_bRemConExitWhenReset, 0);
-    Parse({"-tx"});
-    EXPECT_EQ(lk_bRemConExitWhenReset, 1);
+    EXPECT_TRUE(lk_bRemCon == 1 && lk_sXDCLMode == 0 && lk_bRemConExitWhenReset == 0);
+    Parse({"-m0", "-tx"});
+    EXPECT_TRUE(lk_sXDCLMode == 1 && lk_bRemConExitWhenReset == 1);
     Parse({"-m1", "-mx"});
     EXPECT_EQ(lk_sXDCLMode, 0);
-    Parse({"-m1"});
-    EXPECT_EQ(lk_sXDCLMode, 1);
 }
-
-struct ReceiveCase {
-    Strings args;
-    std::uint32_t ulTimeout;
-    int bKeepAlive, bExitWhenSend, bExitWhenTimeout;
-};
 
 TEST_F(Options, ReceiveForms)
 {
-    const ReceiveCase cases[] = {
-        {{"-r"}, 0, 0, 0, 0},       {{"-r5"}, 5, 0, 0, 0},     {{"-rs"}, 1, 0, 1, 0},
-        {{"-rs9"}, 9, 0, 1, 0},     {{"-r*"}, 1, 1, 0, 0},     {{"-r*3"}, 3, 1, 0, 0},
-        {{"-rt7"}, 7, 0, 0, 1},     {{"-rt0"}, 1, 0, 0, 1},    {{"-r5", "-r"}, 0, 0, 0, 0},
-        {{"-rx"}, 0, 0, 0, 0},
+    // args, time-out, keep-alive, exit when sent, exit on time-out
+    const std::tuple<Strings, std::uint32_t, int, int, int> cases[] = {
+        {{"-r"}, 0, 0, 0, 0},   {{"-r5"}, 5, 0, 0, 0},  {{"-rs"}, 1, 0, 1, 0},
+        {{"-rs9"}, 9, 0, 1, 0}, {{"-r*"}, 1, 1, 0, 0},  {{"-r*3"}, 3, 1, 0, 0},
+        {{"-rt7"}, 7, 0, 0, 1}, {{"-rt0"}, 1, 0, 0, 1}, {{"-r5", "-r"}, 0, 0, 0, 0},
     };
-    for (const ReceiveCase& c : cases) {
-        Parse(c.args);
-        const std::string sWhat = c.args.back();
-        EXPECT_EQ(lk_bRecv, 1) << sWhat;
-        EXPECT_EQ(lk_ulTimeout, c.ulTimeout) << sWhat;
-        EXPECT_EQ(lk_bRecvKeepAlive, c.bKeepAlive) << sWhat;
-        EXPECT_EQ(lk_bRecvExitWhenSend, c.bExitWhenSend) << sWhat;
-        EXPECT_EQ(lk_bRecvExitWhenTimeout, c.bExitWhenTimeout) << sWhat;
+    for (const auto& [args, ulTimeout, bKeepAlive, bExitWhenSend, bExitWhenTimeout] : cases) {
+        Parse(args);
+        SCOPED_TRACE(args.back());
+        EXPECT_EQ(lk_bRecv, 1);
+        EXPECT_EQ(lk_ulTimeout, ulTimeout);
+        EXPECT_EQ(lk_bRecvKeepAlive, bKeepAlive);
+        EXPECT_EQ(lk_bRecvExitWhenSend, bExitWhenSend);
+        EXPECT_EQ(lk_bRecvExitWhenTimeout, bExitWhenTimeout);
     }
 }
 
-TEST_F(Options, FrameCharacters)
+TEST_F(Options, FrameCharactersFromWholeHexPairs)
 {
-    Parse({"-l5E5F"});
-    EXPECT_EQ(lk_bXDCL, 1);
-    EXPECT_EQ(lk_cSOH, '\x5E');
-    EXPECT_EQ(lk_cETB, '\x5F');
-    Parse({"-n5e5f"});
-    EXPECT_EQ(lk_bXDCL, 0);
-    EXPECT_EQ(lk_cSOH, '\x5E');
-    EXPECT_EQ(lk_cETB, '\x5F');
-    Parse({"-l02"});
-    EXPECT_EQ(lk_cSOH, '\x02');
-    EXPECT_EQ(lk_cETB, '\x17');
-    Parse({"-nFfA0zz"});
-    EXPECT_EQ(lk_cSOH, '\xFF');
-    EXPECT_EQ(lk_cETB, '\xA0');
-}
-
-TEST_F(Options, FrameCharactersNeedAWholePairWithADigit)
-{
-    for (const char* pcArg : {"-l", "-l5", "-lZZ", "-nZZ"}) {
+    // args, frame start, frame end, parsing on
+    const std::tuple<const char*, char, char, int> cases[] = {
+        {"-l5E5F", '\x5E', '\x5F', 1}, {"-n5e5f", '\x5E', '\x5F', 0}, {"-l5E5", '\x5E', '\x17', 1},
+        {"-nFfA0zz", '\xFF', '\xA0', 0}, {"-l", '\x01', '\x17', 1},       {"-l5", '\x01', '\x17', 1},
+        {"-nZZ", '\x01', '\x17', 0},
+    };
+    for (const auto& [pcArg, cSOH, cETB, bXDCL] : cases) {
         Parse({pcArg});
-        EXPECT_EQ(lk_cSOH, '\x01') << pcArg;
-        EXPECT_EQ(lk_cETB, '\x17') << pcArg;
+        EXPECT_TRUE(lk_cSOH == cSOH && lk_cETB == cETB && lk_bXDCL == bXDCL) << pcArg;
     }
-    Parse({"-l5E5"});
-    EXPECT_EQ(lk_cSOH, '\x5E');
-    EXPECT_EQ(lk_cETB, '\x17');
 }
 
-TEST_F(Options, TextCapacities)
+TEST_F(Options, TextCapacitiesAndNumbers)
 {
     const std::string sLong(300, 'h');
     const std::string sPath(5000, 'f');
-    Parse({"-s" + sLong, "-a" + sLong, "-i" + sPath, "-o" + sPath});
+    Parse({"-s" + sLong, "-a" + sLong, "-i" + sPath, "-p 42x", "-b-1", "-uxyz"});
     EXPECT_EQ(std::string(lk_pcServer), sLong.substr(0, 255));
     EXPECT_EQ(std::string(lk_pcMemCardDir), sLong.substr(0, 255));
     EXPECT_EQ(std::string(lk_pcIFilename), sPath);
-    EXPECT_EQ(std::string(lk_pcOFilename), sPath);
-    EXPECT_EQ(lk_bMemCardSave, 1);
-}
-
-TEST_F(Options, NumbersAreReadUpToTheFirstNonDigit)
-{
-    Parse({"-p 42x", "-b-1"});
     EXPECT_EQ(lk_iPort, 42);
     EXPECT_EQ(lk_ulBaudRate, 0xFFFFFFFFu);
-    Parse({"-pabc"});
-    EXPECT_EQ(lk_iPort, 0);
+    EXPECT_EQ(lk_bUDP, 1);
 }
 
 TEST_F(Options, ParsingStopsAtTheFirstNonOption)
 {
     Parse({"-p", "9100", "-u"});
-    EXPECT_EQ(lk_iPort, 0);
-    EXPECT_EQ(lk_bUDP, 0);
-    Parse({"data.txt", "-u"});
-    EXPECT_EQ(lk_bUDP, 0);
+    EXPECT_TRUE(lk_iPort == 0 && lk_bUDP == 0);
     Parse({"", "-u"});
     EXPECT_EQ(lk_bUDP, 0);
-}
-
-TEST_F(Options, ValuesOfUAndXAreIgnoredAndLaterOptionsWin)
-{
-    Parse({"-uxyz", "-xabc", "-ifirst", "-isecond"});
-    EXPECT_EQ(lk_bUDP, 1);
-    EXPECT_EQ(lk_bXon, 1);
-    EXPECT_STREQ(lk_pcIFilename, "second");
 }
 
 // The usage text, piece by piece, for the program path shown as sName.
@@ -250,13 +167,6 @@ std::string ExpectedUsage(const std::string& sName)
            "\nExample3: '" + sName + " -s10.102.1.45 -r -l5E5F'\n"
            "Note: There should be no blank between argument and value\n"
            "      (i.e. '-p' and '9600')!\n";
-}
-
-RunResult RunArgs(Strings args)
-{
-    RunSpec sSpec;
-    sSpec.args = args;
-    return RunMorlink(sSpec);
 }
 
 TEST(CommandLine, UsageTextShowsTheBuiltInDefaults)
@@ -307,14 +217,14 @@ TEST(CommandLine, OptionErrorsComeBeforeFilesAndLink)
 {
     FakeDevice fake;
     ScratchDir dir;
-    RunResult r = RunArgs({"-s127.0.0.1", "-p" + std::to_string(fake.TcpPort()),
-                           "-i" + dir.Path("missing"), "-o" + dir.Path("out"), "-m9"});
-    fake.Finish();
+    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Path("missing"),
+                           "-o" + dir.Path("out"), "-m9"});
+    fake.Collect();
     EXPECT_EQ(r.iStatus, 255);
     EXPECT_EQ(r.out, "unknown mode (-m) -m9\n");
     EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(FileExists(dir.Path("out")));
-    EXPECT_TRUE(fake.Connections().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out")));
+    EXPECT_TRUE(fake.connections.empty());
 }
 
 }  // namespace

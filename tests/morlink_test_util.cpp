@@ -21,15 +21,15 @@ std::vector<char*> CStrings(std::vector<std::string>& v)
     return vPtr;
 }
 
-// PATH and LANG=C, then the spec's variables (a later one of the same name wins),
-// and the sanitizer settings of the test's own environment.
-std::vector<std::string> Environment(const RunSpec& sSpec)
+// PATH, LANG=C and the sanitizer settings, then the setup's variables, a later
+// one replacing an earlier one of the same name.
+std::vector<std::string> Environment(const RunSetup& sSetup)
 {
     std::vector<std::string> vEnv = {"PATH=/usr/bin:/bin", "LANG=C"};
     for (const char* pcName : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* pcValue = std::getenv(pcName))
             vEnv.push_back(std::string(pcName) + "=" + pcValue);
-    for (const std::string& sVar : sSpec.env) {
+    for (const std::string& sVar : sSetup.env) {
         std::string sName = sVar.substr(0, sVar.find('=') + 1);
         std::erase_if(vEnv, [&](const std::string& s) { return s.rfind(sName, 0) == 0; });
         vEnv.push_back(sVar);
@@ -37,58 +37,49 @@ std::vector<std::string> Environment(const RunSpec& sSpec)
     return vEnv;
 }
 
-// Child side of RunMorlink: only async-signal-safe calls from here on.
-[[noreturn]] void StartChild(const RunSpec& sSpec, int fdIn, int fdOut, int fdErr,
-                             const char* pcPath, char** ppcArgv, char** ppcEnv)
+int OpenOrThrow(const std::string& path, int iFlags)
 {
-    if (!sSpec.cwd.empty() && chdir(sSpec.cwd.c_str()) != 0)
-        _exit(126);
-    dup2(fdIn, 0);
-    dup2(fdOut, 1);
-    dup2(fdErr, 2);
-    if (sSpec.bCloseStdin)
-        close(0);
-    if (sSpec.bCloseStderr)
-        close(2);
-    execve(pcPath, ppcArgv, ppcEnv);
-    _exit(127);
+    int fd = open(path.c_str(), iFlags | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + path);
+    return fd;
 }
 
 }  // namespace
 
-std::string MorlinkPath()
-{
-    return MORLINK_BIN;
-}
-
-std::string MorlinkDir()
-{
-    return std::filesystem::path(MORLINK_BIN).parent_path().string();
-}
-
-SenderProcess::SenderProcess(const RunSpec& sSpec)
+SenderProcess::SenderProcess(const RunSetup& sSetup)
 {
     char pcTemplate[] = "/tmp/morlink-run-XXXXXX";
     if (mkdtemp(pcTemplate) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_dirIo = pcTemplate;
-    std::ofstream(m_dirIo + "/in", std::ios::binary) << sSpec.input;
-    int fdIn = open((m_dirIo + "/in").c_str(), O_RDONLY | O_CLOEXEC);
-    int fdOut = open((m_dirIo + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    int fdErr = open((m_dirIo + "/err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fdIn < 0 || fdOut < 0 || fdErr < 0)
-        throw std::runtime_error("cannot open the run's files");
+    std::ofstream(m_dirIo + "/in", std::ios::binary) << sSetup.input;
+    int fdIn = OpenOrThrow(m_dirIo + "/in", O_RDONLY);
+    int fdOut = OpenOrThrow(m_dirIo + "/out", O_WRONLY | O_CREAT);
+    int fdErr = OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT);
 
     std::string sPath = MorlinkPath();
-    std::vector<std::string> vArgs = {sSpec.argv0.empty() ? sPath : sSpec.argv0};
-    vArgs.insert(vArgs.end(), sSpec.args.begin(), sSpec.args.end());
-    std::vector<std::string> vEnv = Environment(sSpec);
+    std::vector<std::string> vArgs = {sSetup.argv0.empty() ? sPath : sSetup.argv0};
+    vArgs.insert(vArgs.end(), sSetup.args.begin(), sSetup.args.end());
+    std::vector<std::string> vEnv = Environment(sSetup);
     std::vector<char*> vArgv = CStrings(vArgs);
     std::vector<char*> vEnvp = CStrings(vEnv);
 
     m_pid = fork();
-    if (m_pid == 0)
-        StartChild(sSpec, fdIn, fdOut, fdErr, sPath.c_str(), vArgv.data(), vEnvp.data());
+    if (m_pid == 0) {
+        // Only async-signal-safe calls in the child.
+        if (!sSetup.cwd.empty() && chdir(sSetup.cwd.c_str()) != 0)
+            _exit(126);
+        dup2(fdIn, 0);
+        dup2(fdOut, 1);
+        dup2(fdErr, 2);
+        if (sSetup.bCloseStdin)
+            close(0);
+        if (sSetup.bCloseStderr)
+            close(2);
+        execve(sPath.c_str(), vArgv.data(), vEnvp.data());
+        _exit(127);
+    }
     close(fdIn);
     close(fdOut);
     close(fdErr);
@@ -106,22 +97,34 @@ RunResult SenderProcess::Wait()
     sResult.iStatus = sResult.bExited ? WEXITSTATUS(iWait) : WTERMSIG(iWait);
     sResult.out = ReadFile(m_dirIo + "/out");
     sResult.err = ReadFile(m_dirIo + "/err");
-    std::error_code ec;
-    std::filesystem::remove_all(m_dirIo, ec);
+    std::filesystem::remove_all(m_dirIo);
     return sResult;
 }
 
-RunResult RunMorlink(const RunSpec& sSpec)
+RunResult RunMorlink(const RunSetup& sSetup)
 {
-    return SenderProcess(sSpec).Wait();
+    return SenderProcess(sSetup).Wait();
+}
+
+RunResult RunArgs(const std::vector<std::string>& args, const std::string& input)
+{
+    RunSetup sSetup;
+    sSetup.args = args;
+    sSetup.input = input;
+    return RunMorlink(sSetup);
+}
+
+std::string MorlinkPath()
+{
+    return MORLINK_BIN;
 }
 
 ScratchDir::ScratchDir()
 {
-    std::string sTemplate = std::filesystem::temp_directory_path().string() + "/morlink-test-XXXXXX";
-    if (mkdtemp(sTemplate.data()) == nullptr)
+    char pcTemplate[] = "/tmp/morlink-test-XXXXXX";
+    if (mkdtemp(pcTemplate) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    m_dir = sTemplate;
+    m_dir = pcTemplate;
 }
 
 ScratchDir::~ScratchDir()
@@ -132,10 +135,8 @@ ScratchDir::~ScratchDir()
 
 std::string ScratchDir::Write(const std::string& name, const std::string& data) const
 {
-    std::string sPath = Path(name);
-    std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
-    std::ofstream(sPath, std::ios::binary) << data;
-    return sPath;
+    std::ofstream(Path(name), std::ios::binary) << data;
+    return Path(name);
 }
 
 std::string ReadFile(const std::string& path)
@@ -144,11 +145,6 @@ std::string ReadFile(const std::string& path)
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
-}
-
-bool FileExists(const std::string& path)
-{
-    return std::filesystem::exists(path);
 }
 
 std::string AllByteValues(int iRounds)

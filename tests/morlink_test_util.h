@@ -1,16 +1,16 @@
 // Helpers for the morlink suites: running the real binary as a user would, a
-// scratch directory, and hand-built byte vectors.
+// scratch directory, and hand-built inputs.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// How to start the sender. Arguments follow argv[0]; every run of the binary
-// names -s127.0.0.1 (or selects the serial link) so nothing leaves the host.
-struct RunSpec {
-    std::vector<std::string> args;
+// How to start the sender. Every run names -s127.0.0.1 (or selects the serial
+// link), so nothing leaves the host.
+struct RunSetup {
+    std::vector<std::string> args;     // after argv[0]
     std::string input;                 // standard input
-    std::vector<std::string> env;      // added to PATH and LANG=C, may override them
+    std::vector<std::string> env;      // over PATH and LANG=C
     std::string argv0;                 // empty: the binary's full path
     std::string cwd;                   // empty: the test's own
     bool bCloseStdin = false;
@@ -27,10 +27,7 @@ struct RunResult {
 // A run of the sender in the background, started by the constructor.
 class SenderProcess {
 public:
-    explicit SenderProcess(const RunSpec& sSpec);
-    SenderProcess(const SenderProcess&) = delete;
-    SenderProcess& operator=(const SenderProcess&) = delete;
-    // Waits for the end of the run and collects its outputs.
+    explicit SenderProcess(const RunSetup& sSetup);
     RunResult Wait();
 
 private:
@@ -38,12 +35,10 @@ private:
     int m_pid = -1;
 };
 
-// Runs the sender and waits for its end.
-RunResult RunMorlink(const RunSpec& sSpec);
+RunResult RunMorlink(const RunSetup& sSetup);
+RunResult RunArgs(const std::vector<std::string>& args, const std::string& input = "");
 
-// Full path of the binary under test and its directory.
 std::string MorlinkPath();
-std::string MorlinkDir();
 
 // A fresh directory for one test, removed with its contents afterwards.
 class ScratchDir {
@@ -61,7 +56,6 @@ private:
 };
 
 std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
 
 // Every byte value 0..255, iRounds times, odd rounds descending.
 std::string AllByteValues(int iRounds);
