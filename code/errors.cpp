@@ -71,5 +71,5 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     CloseNetwork();
     if (gl_bDebug)
         PlatSleep(5000);
-    std::exit(iCode);
+    PlatExit(iCode);
 }

@@ -11,6 +11,7 @@
 #include "netlink.h"
 #include "options.h"
 #include "platform.h"
+#include "receiver.h"
 #include "serial.h"
 #include "settings.h"
 
@@ -148,8 +149,10 @@ int main(int argc, char** argv)
     ParseOptions(argc, argv);
     OpenFiles();
     OpenLink();
-    // The receiver thread for -r is to start here, before the first frame, so
-    // that it sees the answers to the prologue frames.
+    // The receiver starts before the first frame, so that it sees the answers
+    // to the prologue frames.
+    if (lk_bRecv)
+        StartReceiver();
     int fdInput = ChooseInput();
     if (lk_bRemCon)
         SendRemoteConsolePrologue();
@@ -157,6 +160,13 @@ int main(int argc, char** argv)
         SendMemCardPrologue();
     SendInput(fdInput);
     lk_bInputFinished = 1;
+    if (lk_bRecv) {
+        // Told to end once sent: the receiver is cut off where it stands,
+        // before any file or socket it uses is closed.
+        if (lk_bRecvExitWhenSend)
+            PlatExit(0);
+        WaitReceiver();
+    }
     CloseAll();
     return 0;
 }

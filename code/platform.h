@@ -41,7 +41,27 @@ int PlatLastError(void);
 // The system's own text for a last-error code, without a line end.
 void PlatErrorText(int iError, char* pcBuf, std::size_t size);
 
-void PlatSleep(unsigned int uiMilliseconds);
+void PlatSleep(std::uint64_t ullMilliseconds);
+
+// Milliseconds on a clock that only moves forward.
+std::uint64_t PlatNowMs(void);
+
+// Ends the process at once with iStatus, from any thread: standard streams are
+// flushed, nothing else of the program runs any more.
+[[noreturn]] void PlatExit(int iStatus);
+
+// A second thread of the program.
+using PlatThread = std::uintptr_t;
+// Starts pfnBody on a new thread; false when it cannot be started.
+bool PlatThreadStart(PlatThread* pThread, void (*pfnBody)(void));
+// Waits until the thread has ended.
+void PlatThreadJoin(PlatThread thread);
+
+// Writes up to len bytes to fd, unbuffered: the count written, or -1.
+int PlatWrite(int fd, const void* pData, int len);
+
+// True when fd is a terminal.
+bool PlatIsTerminal(int fd);
 
 // Descriptor of an open C stream.
 int PlatFileNo(std::FILE* pFile);
@@ -80,3 +100,14 @@ bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr);
 // Neither raises a signal when the peer has reset the connection.
 int PlatSend(PlatSocket sock, const void* pData, int len);
 int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr);
+
+// No time limit for PlatWaitReadable.
+constexpr std::uint64_t PLAT_WAIT_FOREVER = UINT64_MAX;
+
+// Waits until the socket has data (or its end) to read: 1 when it has, 0 when
+// ullMilliseconds passed first, -1 on failure.
+int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds);
+
+// One receive of up to size bytes: the count, 0 at the end of a connection (or
+// an empty datagram), or -1.
+int PlatRecv(PlatSocket sock, void* pBuf, int size);

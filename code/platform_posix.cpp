@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,12 +100,65 @@ void PlatErrorText(int iError, char* pcBuf, std::size_t size)
         std::snprintf(pcBuf, size, "%s", pcText);
 }
 
-void PlatSleep(unsigned int uiMilliseconds)
+void PlatSleep(std::uint64_t ullMilliseconds)
 {
-    timespec sTime = {static_cast<time_t>(uiMilliseconds / 1000),
-                      static_cast<long>(uiMilliseconds % 1000) * 1000000L};
+    timespec sTime = {static_cast<time_t>(ullMilliseconds / 1000),
+                      static_cast<long>(ullMilliseconds % 1000) * 1000000L};
     while (nanosleep(&sTime, &sTime) == -1 && errno == EINTR) {
     }
+}
+
+std::uint64_t PlatNowMs(void)
+{
+    timespec sNow;
+    clock_gettime(CLOCK_MONOTONIC, &sNow);
+    return static_cast<std::uint64_t>(sNow.tv_sec) * 1000 + static_cast<std::uint64_t>(sNow.tv_nsec / 1000000);
+}
+
+void PlatExit(int iStatus)
+{
+    // _exit rather than exit: the other thread may still be running, and must
+    // not meet objects that exit's clean-up has already torn down.
+    std::fflush(nullptr);
+    _exit(iStatus);
+}
+
+namespace {
+
+void* ThreadEntry(void* pvBody)
+{
+    reinterpret_cast<void (*)(void)>(pvBody)();
+    return nullptr;
+}
+
+}  // namespace
+
+bool PlatThreadStart(PlatThread* pThread, void (*pfnBody)(void))
+{
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, ThreadEntry, reinterpret_cast<void*>(pfnBody)) != 0)
+        return false;
+    *pThread = static_cast<PlatThread>(thread);
+    return true;
+}
+
+void PlatThreadJoin(PlatThread thread)
+{
+    pthread_join(static_cast<pthread_t>(thread), nullptr);
+}
+
+int PlatWrite(int fd, const void* pData, int len)
+{
+    ssize_t n;
+    do {
+        n = write(fd, pData, static_cast<std::size_t>(len));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+bool PlatIsTerminal(int fd)
+{
+    return isatty(fd) == 1;
 }
 
 int PlatFileNo(std::FILE* pFile)
@@ -209,4 +264,35 @@ int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& 
     std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
     return static_cast<int>(sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL,
                                    &sGeneric, sizeof sIn));
+}
+
+int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    const bool bForever = ullMilliseconds == PLAT_WAIT_FOREVER;
+    const std::uint64_t ullEnd = bForever ? 0 : PlatNowMs() + ullMilliseconds;
+    pollfd sPoll = {ToFd(sock), POLLIN, 0};
+    for (;;) {
+        int iWait = -1;
+        if (!bForever) {
+            std::uint64_t ullNow = PlatNowMs();
+            std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
+            iWait = static_cast<int>(ullLeft < INT32_MAX ? ullLeft : INT32_MAX);
+        }
+        int iResult = poll(&sPoll, 1, iWait);
+        if (iResult > 0)
+            return 1;
+        if (iResult < 0 && errno != EINTR)
+            return -1;
+        if (iResult == 0 && !bForever && PlatNowMs() >= ullEnd)
+            return 0;
+    }
+}
+
+int PlatRecv(PlatSocket sock, void* pBuf, int size)
+{
+    ssize_t n;
+    do {
+        n = recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
 }

@@ -17,6 +17,11 @@ int SerialWrite(const unsigned char* /*pucData*/, int /*len*/)
     return -1;
 }
 
+int SerialRead(unsigned char* /*pucBuf*/, int /*iSize*/)
+{
+    return -1;
+}
+
 void CloseSerial(void)
 {
 }

@@ -1,5 +1,6 @@
 // The serial link to the device (a COM port). Its platform layer comes as
-// serial_<system>.cpp; until then serial.cpp stands in.
+// serial_<system>.cpp (serial_posix.cpp: terminal devices through termios); the
+// mode string that carries the line settings is shared (serialmode.h).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,14 @@ PlatSerial InitSerial(void);
 // Writes len bytes to the port, blocking until all are handed over; the count
 // written, or -1.
 int SerialWrite(const unsigned char* pucData, int len);
+
+// Reads up to iSize bytes from the port by its read rules: once bytes have
+// arrived the read ends after 50 ms of silence or when iSize bytes are in; the
+// whole read ends after lk_ulTimeout seconds when a time-out is set, else after
+// 10 ms per requested byte, delivering the bytes that came, possibly none.
+// Returns the count (0: nothing came), or -1 on failure with the last error set
+// (EIO when the line has hung up: never 0 forever on a dead line).
+int SerialRead(unsigned char* pucBuf, int iSize);
 
 // Closes the port if it is open.
 void CloseSerial(void);

@@ -1,4 +1,4 @@
-# morlink: the real binary against a fake device on 127.0.0.1, and unit tests of
+# morlink: the real binary against the simulated device on 127.0.0.1, and unit tests of
 # the option parser, which link the library.
 find_package(Threads REQUIRED)
 find_program(MORLINK_MSGFMT msgfmt REQUIRED)
@@ -11,14 +11,18 @@ add_custom_command(OUTPUT ${MORLINK_PLANTED_MO}
   VERBATIM)
 add_custom_target(morlink_test_catalogue DEPENDS ${MORLINK_PLANTED_MO})
 
+# The simulated device as a program, for the demo and the benchmarks.
+add_executable(simdevice simdevice_main.cpp sim_device.cpp)
+
 add_executable(morlink_tests
   morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
-  morlink_catalogue_test.cpp morlink_errors_test.cpp morlink_test_util.cpp fake_device.cpp)
+  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_errors_test.cpp morlink_test_util.cpp sim_device.cpp)
 target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads)
 target_compile_definitions(morlink_tests PRIVATE
   MORLINK_BIN="$<TARGET_FILE:morlink>"
+  SIMDEVICE_BIN="$<TARGET_FILE:simdevice>"
   MORLINK_PLANTED_MO="${MORLINK_PLANTED_MO}")
-add_dependencies(morlink_tests morlink morlink_test_catalogue)
+add_dependencies(morlink_tests morlink simdevice morlink_test_catalogue)
 gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
                      PROPERTIES TIMEOUT 120)
 

@@ -12,7 +12,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "fake_device.h"
+#include "sim_device.h"
 #include "morlink_test_util.h"
 
 namespace {
@@ -37,7 +37,7 @@ TEST(Failures, RefusedConnectionEndsWith252AndTheSystemText)
 
 TEST(Failures, UnresolvableHostEndsWith253AndTheResolverText)
 {
-    FakeDevice fake;
+    SimDevice fake;
     RunResult r = RunArgs({"-s127.0.0.1", "-sno-such-device.invalid", fake.TcpPortArg()});
     fake.Collect();
     EXPECT_EQ(r.iStatus, 253);
@@ -52,7 +52,7 @@ TEST(Failures, BadFileNamesEndWith255BeforeAnyConnection)
 {
     ScratchDir dir;
     for (const std::string& sArg : {"-i" + dir.Path("missing.prn"), "-o" + dir.Path("no/dir/out")}) {
-        FakeDevice fake;
+        SimDevice fake;
         RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), sArg}, "data");
         fake.Collect();
         EXPECT_EQ(r.iStatus, 255) << sArg;
@@ -66,7 +66,7 @@ TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
 {
     // The device closes the connection before any data arrive; the sender
     // writes into it afterwards, which the system refuses as a broken pipe.
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string fifo = dir.Path("input.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -92,7 +92,7 @@ TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
 TEST(Failures, UnreadableInputIsASendError)
 {
     // A directory opens, but reading it fails.
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Dir()});
     fake.Collect();
@@ -104,7 +104,7 @@ TEST(Failures, UnreadableInputIsASendError)
 TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)
 {
     // The MemCard frame cannot announce the length of a file of 4 GiB or more.
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string path = dir.Write("huge.bin", "");
     std::filesystem::resize_file(path, (std::uintmax_t{1} << 32) + 5);
@@ -118,7 +118,7 @@ TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)
 TEST(Failures, SerialLinkSelectedByCUsesNoNetwork)
 {
     // -c first: -s and -p set serial values; the network stays unused.
-    FakeDevice fake;
+    SimDevice fake;
     RunResult r = RunArgs({"-c1", "-s127.0.0.1", fake.TcpPortArg()}, "data");
     fake.Collect();
     EXPECT_EQ(r.iStatus, 240);

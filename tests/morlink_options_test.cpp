@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "fake_device.h"
+#include "sim_device.h"
 #include "morlink_test_util.h"
 #include "options.h"
 #include "settings.h"
@@ -215,7 +215,7 @@ TEST(CommandLine, UnknownModeEndsWith255OnStandardOutput)
 
 TEST(CommandLine, OptionErrorsComeBeforeFilesAndLink)
 {
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Path("missing"),
                            "-o" + dir.Path("out"), "-m9"});

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "fake_device.h"
+#include "sim_device.h"
 #include "morlink_test_util.h"
 
 namespace {
@@ -37,7 +37,7 @@ TEST(Transfer, TcpBytesAsTheDeviceGetsThem)
     };
     for (const TcpCase& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(no options)" : c.args[0]);
-        FakeDevice fake;
+        SimDevice fake;
         Strings args = {"-s127.0.0.1", fake.TcpPortArg()};
         args.insert(args.end(), c.args.begin(), c.args.end());
         RunResult r = RunArgs(args, c.input);
@@ -50,7 +50,7 @@ TEST(Transfer, TcpBytesAsTheDeviceGetsThem)
 
 TEST(Transfer, InputFileWithMemCardLengthAfterTheRemoteConsole)
 {
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string input = Noise(1234, 9);
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-aa.txt", "-t", "-i" + dir.Write("f", input)});
@@ -63,7 +63,7 @@ TEST(Transfer, InputFileWithMemCardLengthAfterTheRemoteConsole)
 
 TEST(Transfer, UdpSendsOneDatagramPerFrameAndPerBlockOf1022Bytes)
 {
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string input = Noise(2500, 3);
     RunResult r = RunArgs({"-s127.0.0.1", "-u", fake.UdpPortArg(), "-t", "-i" + dir.Write("f", input)});
@@ -77,7 +77,7 @@ TEST(Transfer, UdpSendsOneDatagramPerFrameAndPerBlockOf1022Bytes)
 
 TEST(Transfer, PortAbove65535IsCutToItsLow16BitsAndSlashIsAPrefix)
 {
-    FakeDevice fake;
+    SimDevice fake;
     RunResult r = RunArgs({"/s127.0.0.1", "/p" + std::to_string(fake.TcpPort() + 65536)}, "cut");
     fake.Collect();
     EXPECT_EQ(r.iStatus, 0);
@@ -86,7 +86,7 @@ TEST(Transfer, PortAbove65535IsCutToItsLow16BitsAndSlashIsAPrefix)
 
 TEST(Transfer, DebugShowsAddressFileFrameAndOneDotPerSend)
 {
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string path = dir.Write("job.prn", Noise(2500, 1));
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-d", "-t", "-aa.txt", "-i" + path});
@@ -97,7 +97,7 @@ TEST(Transfer, DebugShowsAddressFileFrameAndOneDotPerSend)
 
 TEST(Transfer, OutputFileIsCreatedEmpty)
 {
-    FakeDevice fake;
+    SimDevice fake;
     ScratchDir dir;
     const std::string out = dir.Write("answers.txt", "old content");
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-o" + out});
@@ -111,7 +111,7 @@ TEST(Transfer, ClosedStandardDescriptorsTakeNoSocket)
     // Closed standard input reads as empty; with standard error closed the
     // debug lines must not reach the device.
     for (bool bStdin : {true, false}) {
-        FakeDevice fake;
+        SimDevice fake;
         RunSetup sSetup;
         sSetup.args = {"-s127.0.0.1", fake.TcpPortArg(), "-d"};
         sSetup.input = "payload";

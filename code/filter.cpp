@@ -1,0 +1,377 @@
+// The answer filter. With parsing off every block is written unchanged. With
+// parsing on, a byte-by-byte parser follows the device's answer frames (start
+// byte, text, end byte) across blocks; each call handles at most one answer:
+//   - a quoted-text answer (TD"text"...) shows its text,
+//   - a reply or any other answer shows the whole frame,
+//   - a size answer (AOK;n, or AA/AU...*n) shows nothing of itself and
+//     announces n bytes of binary data, which pass unchanged and end the
+//     session when all have come.
+// After a shown answer, mode 1 writes a line end and goes on; mode 0 ends.
+// An answer unfinished at the end of a block is held in a buffer of its own and
+// completed with the next block, so a frame cut across reads is shown whole.
+#include "filter.h"
+
+#include <climits>
+#include <cstring>
+
+#include "errors.h"
+#include "platform.h"
+#include "settings.h"
+
+namespace {
+
+// Parser states.
+enum {
+    ST_IDLE = 0,      // outside an answer
+    ST_START = 1,     // start byte seen
+    ST_A = 2,         // "A"
+    ST_T = 3,         // "T"
+    ST_TD = 4,        // "TD"
+    ST_TEXT = 5,      // inside the quoted text
+    ST_AO = 6,        // "AO"
+    ST_AOK = 7,       // "AOK"
+    ST_REPLY = 8,     // "AA" or "AU"
+    ST_SIZE = 9,      // first number of a size answer
+    ST_SIZE2 = 10,    // second number, whose value is not used
+    ST_BINARY = 11,   // binary data announced
+    ST_OTHER = 12,    // any other answer, up to its end byte
+    ST_TEXT_END = 13, // after the quoted text, up to the end byte
+};
+
+// How the scan of one block stopped.
+enum Outcome { SCAN_IDLE, SCAN_OPEN, SCAN_SHOWN, SCAN_SIZE };
+
+constexpr int FIELD_SLACK = 32;  // bytes a number field may hold besides digits
+constexpr int ANSWER_MAX = 4096; // answer bytes held across blocks
+
+const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
+
+int sState;
+char pcSize[FIELD_SLACK + 2];
+int iSizeI;
+int iTimeout;
+int bRetBinData;
+std::uint32_t uiRecvSize;
+
+// The answer being parsed: its shown bytes so far (the frame from its start
+// byte, or only the text of a quoted-text answer). When it outgrows the buffer
+// the held bytes are shown early and the answer goes on being shown as it comes.
+unsigned char lk_pcAnswer[ANSWER_MAX];
+int lk_iAnswerLen;
+bool lk_bAnswerShown;   // part of the answer was already written
+bool lk_bAnswerRestart; // the answer's text begins with "Restart"
+
+const FilterIo *lk_psIo = &gl_sFilterIoDefault;
+int lk_fd;
+bool lk_bEnded; // the end hook was called during this call (and returned)
+
+void End(int iCode)
+{
+    lk_psIo->pfnEnd(iCode);
+    lk_bEnded = true;
+}
+
+// Writes all bytes; a failed write ends the process. False when it did so.
+bool WriteOut(const void *pData, int len)
+{
+    const auto *puc = static_cast<const unsigned char *>(pData);
+    while (len > 0) {
+        int n = lk_psIo->pfnWrite(lk_fd, puc, len);
+        if (n <= 0) {
+            End(ERR_RECEIVE);
+            return false;
+        }
+        puc += n;
+        len -= n;
+    }
+    return true;
+}
+
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// The digits of pcSize as an unsigned number, saturating; false without digits.
+bool SizeValue(std::uint32_t *puiValue)
+{
+    if (iSizeI == 0)
+        return false;
+    std::uint64_t ullValue = 0;
+    for (int i = 0; i < iSizeI; i++) {
+        ullValue = ullValue * 10 + static_cast<unsigned>(pcSize[i] - '0');
+        if (ullValue > UINT32_MAX) {
+            *puiValue = UINT32_MAX;
+            return true;
+        }
+    }
+    *puiValue = static_cast<std::uint32_t>(ullValue);
+    return true;
+}
+
+void TakeSize()
+{
+    pcSize[iSizeI] = '\0';
+    SizeValue(&uiRecvSize);
+}
+
+void StoreDigit(unsigned char c)
+{
+    if (iSizeI <= FIELD_SLACK)
+        pcSize[iSizeI++] = static_cast<char>(c);
+}
+
+// Shows the start of an answer text: clears the remote console first.
+bool BeginShowing()
+{
+    lk_bAnswerRestart = lk_iAnswerLen >= 7 && memcmp(lk_pcAnswer, "Restart", 7) == 0;
+    lk_bAnswerShown = true;
+    if (lk_bRemCon && lk_psIo->pfnIsTerminal(lk_fd))
+        return WriteOut(CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1);
+    return true;
+}
+
+// Adds a byte to the answer; a full buffer is shown first.
+bool Keep(unsigned char c)
+{
+    if (lk_iAnswerLen == ANSWER_MAX) {
+        if (!lk_bAnswerShown && !BeginShowing())
+            return false;
+        if (!WriteOut(lk_pcAnswer, lk_iAnswerLen))
+            return false;
+        lk_iAnswerLen = 0;
+    }
+    lk_pcAnswer[lk_iAnswerLen++] = c;
+    return true;
+}
+
+void StartAnswer()
+{
+    lk_iAnswerLen = 0;
+    lk_bAnswerShown = false;
+    lk_bAnswerRestart = false;
+}
+
+// A number field byte that is neither digit nor terminator: ignored among the
+// field's first bytes, else the answer is abandoned.
+Outcome Abandon()
+{
+    sState = ST_IDLE;
+    bRetBinData = 0;
+    uiRecvSize = 0;  // a size taken from a first number no longer counts
+    return SCAN_SHOWN;
+}
+
+Outcome FieldJunk() { return iTimeout <= FIELD_SLACK ? SCAN_OPEN : Abandon(); }
+
+// One byte of an answer; SCAN_OPEN while the answer goes on.
+Outcome ParseAnswerByte(unsigned char c)
+{
+    const auto cETB = static_cast<unsigned char>(lk_cETB);
+    switch (sState) {
+    case ST_START:
+        sState = c == 'A' ? ST_A : c == 'T' ? ST_T : ST_OTHER;
+        return SCAN_OPEN;
+    case ST_A:
+        if (c == 'O') {
+            bRetBinData = 1;
+            sState = ST_AO;
+        } else {
+            sState = (c == 'A' || c == 'U') ? ST_REPLY : ST_OTHER;
+        }
+        return SCAN_OPEN;
+    case ST_T:
+        if (c != 'D')
+            return Abandon();
+        sState = ST_TD;
+        return SCAN_OPEN;
+    case ST_TD:
+        if (c != '"')
+            return Abandon();
+        lk_iAnswerLen = 0;  // only the text is shown
+        sState = ST_TEXT;
+        return SCAN_OPEN;
+    case ST_TEXT:
+        if (c == '"')
+            sState = ST_TEXT_END;
+        return SCAN_OPEN;
+    case ST_TEXT_END:
+        if (c != cETB)
+            return SCAN_OPEN;
+        sState = ST_IDLE;
+        return SCAN_SHOWN;
+    case ST_AO:
+        if (c != 'K')
+            return Abandon();
+        sState = ST_AOK;
+        return SCAN_OPEN;
+    case ST_AOK:
+        if (c != ';')
+            return Abandon();
+        iSizeI = iTimeout = 0;
+        sState = ST_SIZE;
+        return SCAN_OPEN;
+    case ST_REPLY:
+        // A "*" makes the reply a size answer, even when it is the end byte too.
+        if (c == '*') {
+            bRetBinData = 1;
+            iSizeI = iTimeout = 0;
+            sState = ST_SIZE;
+            return SCAN_OPEN;
+        }
+        if (c != cETB)
+            return SCAN_OPEN;
+        sState = ST_IDLE;
+        return SCAN_SHOWN;
+    case ST_SIZE:
+    case ST_SIZE2:
+        iTimeout++;
+        if (IsDigit(c)) {
+            StoreDigit(c);
+            return SCAN_OPEN;
+        }
+        if (c == cETB) {
+            if (sState == ST_SIZE)
+                TakeSize();
+            sState = ST_BINARY;
+            return SCAN_SIZE;
+        }
+        if (c == ';' && sState == ST_SIZE) {
+            TakeSize();
+            iSizeI = iTimeout = 0;
+            sState = ST_SIZE2;
+            return SCAN_OPEN;
+        }
+        return FieldJunk();
+    default: // ST_OTHER
+        if (c != cETB)
+            return SCAN_OPEN;
+        sState = ST_IDLE;
+        return SCAN_SHOWN;
+    }
+}
+
+// Scans from the block's start until an answer ends (*piEnd: the index after
+// its last byte) or the block ends. *piStart: the index of the start byte of an
+// answer that began in this block, else -1.
+Outcome Scan(const unsigned char *data, int len, int *piStart, int *piEnd)
+{
+    *piStart = -1;
+    Outcome eOutcome = sState == ST_IDLE ? SCAN_IDLE : SCAN_OPEN;
+    for (int i = 0; i < len; i++) {
+        unsigned char c = data[i];
+        if (sState == ST_IDLE) {
+            bRetBinData = 0;
+            if (c != static_cast<unsigned char>(lk_cSOH))
+                continue;
+            StartAnswer();
+            *piStart = i;
+            sState = ST_START;
+            eOutcome = SCAN_OPEN;
+            if (!Keep(c))
+                return SCAN_OPEN;
+            continue;
+        }
+        // Text bytes are kept without their closing quote; bytes after it are not shown.
+        bool bKeep = sState != ST_TEXT_END && !(sState == ST_TEXT && c == '"');
+        if (bKeep && !Keep(c))
+            return SCAN_OPEN;
+        eOutcome = ParseAnswerByte(c);
+        if (eOutcome != SCAN_OPEN) {
+            *piEnd = i + 1;
+            return eOutcome;
+        }
+    }
+    *piEnd = len;
+    return eOutcome;
+}
+
+// A shown answer has ended: its text, then a line end (mode 1) or the end.
+int FinishShown(int iEnd, int len)
+{
+    if (!lk_bAnswerShown && !BeginShowing())
+        return len;
+    if (!WriteOut(lk_pcAnswer, lk_iAnswerLen))
+        return len;
+    lk_iAnswerLen = 0;
+    if (lk_bRemConExitWhenReset && lk_bAnswerRestart) {
+        if (lk_ulTimeout != 0)
+            lk_psIo->pfnPause(std::uint64_t{lk_ulTimeout} * 1000);
+        End(0);
+        return len;
+    }
+    if (lk_sXDCLMode != 1) {
+        End(0);
+        return len;
+    }
+    if (!WriteOut("\n", 1))
+        return len;
+    return iEnd;
+}
+
+// Bytes that are no answer's, counted against an announced transfer.
+void CountDown(const unsigned char *data, int len)
+{
+    if (!WriteOut(data, len) || uiRecvSize == 0)
+        return;
+    if (static_cast<std::uint32_t>(len) >= uiRecvSize)
+        End(0);
+    else
+        uiRecvSize -= static_cast<std::uint32_t>(len);
+}
+
+} // namespace
+
+void FilterSetIo(const FilterIo *psIo) { lk_psIo = psIo != nullptr ? psIo : &gl_sFilterIoDefault; }
+
+void FilterReset(void)
+{
+    sState = ST_IDLE;
+    iSizeI = iTimeout = bRetBinData = 0;
+    uiRecvSize = 0;
+    StartAnswer();
+}
+
+int HandleData(int fd, const unsigned char *data, int len)
+{
+    lk_fd = fd;
+    lk_bEnded = false;
+    if (!lk_bXDCL) {
+        int n = lk_psIo->pfnWrite(fd, data, len);
+        if (n <= 0 && len > 0) {
+            End(ERR_RECEIVE);
+            return len;
+        }
+        return n;
+    }
+    if (sState == ST_BINARY) {
+        CountDown(data, len);
+        return len;
+    }
+
+    int iStart = -1;
+    int iEnd = 0;
+    Outcome eOutcome = Scan(data, len, &iStart, &iEnd);
+    if (lk_bEnded)
+        return len;
+    if (eOutcome == SCAN_SHOWN)
+        return FinishShown(iEnd, len);
+    // Bytes before an answer's start byte are shown unless the answer is.
+    if (iStart > 0 && !lk_bAnswerShown && !WriteOut(data, iStart))
+        return len;
+    if (eOutcome == SCAN_SIZE)
+        CountDown(data + iEnd, len - iEnd);
+    else if (eOutcome == SCAN_IDLE)
+        WriteOut(data, len);
+    return len;
+}
+
+namespace {
+
+void EndProcess(int iCode)
+{
+    if (iCode == 0)
+        PlatExit(0);
+    HandleError(ERR_RECEIVE, ERR_RECEIVE, __FILE__, __LINE__, nullptr);
+}
+
+} // namespace
+
+const FilterIo gl_sFilterIoDefault = {PlatWrite, EndProcess, PlatIsTerminal, PlatSleep};

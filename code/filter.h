@@ -1,0 +1,31 @@
+// The answer filter of morlink: writes what the device sends, either unchanged
+// or, with frame parsing on, following its answer frames so that only their
+// texts are shown, and ends the session by the rules of the selected mode.
+#pragma once
+
+#include <cstdint>
+
+// Everything through which the filter touches the world. A test or a fuzzing
+// harness puts its own functions here to observe writes and ends.
+struct FilterIo {
+    // Writes like write(2): the count written, or -1.
+    int (*pfnWrite)(int fd, const void *pData, int len);
+    // Ends the process: status 0, or ERR_RECEIVE after a failed write. When it
+    // returns (a harness), HandleData returns at once with the whole block consumed.
+    void (*pfnEnd)(int iCode);
+    bool (*pfnIsTerminal)(int fd);
+    void (*pfnPause)(std::uint64_t ullMilliseconds);
+};
+
+// The functions the running program uses.
+extern const FilterIo gl_sFilterIoDefault;
+
+// Replaces the filter's I/O (null restores the default).
+void FilterSetIo(const FilterIo *psIo);
+
+// Puts the parser back to its start: idle, no transfer, no held answer.
+void FilterReset(void);
+
+// Handles a received block; returns how many of its bytes were consumed (the
+// caller hands over the rest again). May end the process.
+int HandleData(int fd, const unsigned char *data, int len);

@@ -1,0 +1,144 @@
+// The receiver thread. On the network it waits for data with the receive
+// time-out; on silence it reports "Timeout" and ends, or in keep-alive mode
+// sends one space once all input is sent. On the serial port the port's own
+// read time-outs bound each read. Every block goes to the answer filter until
+// the filter has consumed all of it.
+#include "receiver.h"
+
+#include <cstdint>
+
+#include "errors.h"
+#include "filter.h"
+#include "netlink.h"
+#include "platform.h"
+#include "serial.h"
+#include "settings.h"
+
+namespace {
+
+constexpr int RECV_BUF_SIZE = 1024;
+
+// Used by this thread alone; every receive reads into its start.
+unsigned char pucBuf[RECV_BUF_SIZE];
+
+int lk_fdOut = 1;
+PlatThread lk_thread;
+bool lk_bThreadStarted;
+
+void ReportTimeout(void)
+{
+    HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
+}
+
+// Hands n received bytes to the filter until it has consumed them all.
+void HandOver(int n)
+{
+    for (int iConsumed = 0; iConsumed < n;)
+        iConsumed += HandleData(lk_fdOut, pucBuf + iConsumed, n - iConsumed);
+}
+
+// A silent period has passed; true to go on waiting.
+bool Silence(void)
+{
+    if (!lk_bRecvKeepAlive) {
+        ReportTimeout();
+        return false;
+    }
+    if (!lk_bInputFinished)
+        return true;
+    if (PlatSend(lk_socketClient, " ", 1) == 1)
+        return true;
+    ReportTimeout();
+    return false;
+}
+
+// The device closed the connection: nothing more can come. With a time-out it
+// is waited out from the last data on, then reported; without one the thread
+// ends at once.
+void ConnectionClosed(std::uint64_t ullLastData)
+{
+    if (lk_ulTimeout == 0)
+        return;
+    std::uint64_t ullLimit = std::uint64_t{lk_ulTimeout} * 1000;
+    std::uint64_t ullSilent = PlatNowMs() - ullLastData;
+    if (ullSilent < ullLimit)
+        PlatSleep(ullLimit - ullSilent);
+    ReportTimeout();
+}
+
+// An empty datagram: ends the wait only once the time-out since the last data
+// has passed.
+bool EmptyDatagram(std::uint64_t ullLastData)
+{
+    if (lk_ulTimeout == 0 || PlatNowMs() - ullLastData < std::uint64_t{lk_ulTimeout} * 1000)
+        return true;
+    ReportTimeout();
+    return false;
+}
+
+void ReceiveNetwork(void)
+{
+    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
+    std::uint64_t ullLastData = PlatNowMs();
+    for (;;) {
+        int iReady = PlatWaitReadable(lk_socketClient, ullWait);
+        if (iReady < 0)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        if (iReady == 0) {
+            if (!Silence())
+                return;
+            continue;
+        }
+        int n = PlatRecv(lk_socketClient, pucBuf, RECV_BUF_SIZE);
+        if (n < 0)
+            HandleError(ERR_RECEIVE, n, __FILE__, __LINE__, nullptr);
+        if (n > 0) {
+            ullLastData = PlatNowMs();
+            HandOver(n);
+        } else if (!lk_bUDP) {
+            ConnectionClosed(ullLastData);
+            return;
+        } else if (!EmptyDatagram(ullLastData)) {
+            return;
+        }
+    }
+}
+
+void ReceiveSerial(void)
+{
+    for (;;) {
+        int n = SerialRead(pucBuf, RECV_BUF_SIZE);
+        if (n < 0)
+            HandleError(ERR_RECEIVE, static_cast<int>(lk_handleSerial), __FILE__, __LINE__, nullptr);
+        if (n > 0) {
+            HandOver(n);
+        } else if (lk_ulTimeout != 0) {
+            ReportTimeout();
+            return;
+        }
+    }
+}
+
+void RecvThread(void)
+{
+    lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
+    if (!PlatSetBinary(lk_fdOut))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (lk_itfUsed == 0)
+        ReceiveNetwork();
+    else
+        ReceiveSerial();
+}
+
+}  // namespace
+
+void StartReceiver(void)
+{
+    lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
+}
+
+void WaitReceiver(void)
+{
+    if (lk_bThreadStarted)
+        PlatThreadJoin(lk_thread);
+}

@@ -1,0 +1,10 @@
+// The receiver thread of morlink: reads the device's answers on the link in use
+// and hands them to the answer filter, watching for silence.
+#pragma once
+
+// Starts the receiver thread; a thread that cannot be started is not reported
+// (the input is still sent, and WaitReceiver returns at once).
+void StartReceiver(void);
+
+// Waits until the receiver thread has ended.
+void WaitReceiver(void);

@@ -1,0 +1,105 @@
+// The simulated device on the loopback interface: a TCP listener and a UDP
+// socket on 127.0.0.1 (ephemeral ports) that record what the sender sends and,
+// when given a script, answer it. The tests use it in-process; the program
+// simdevice (simdevice_main.cpp) runs it for the demo and the benchmarks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One step of a device's script.
+struct SimStep {
+    enum Kind {
+        RECV,   // wait until ullValue bytes in all have come
+        QUIET,  // wait until nothing has come for ullValue ms
+        SEND,   // send sData
+        BLOB,   // send ullValue bytes of a fixed pattern (SimBlobByte)
+        SLEEP,  // wait ullValue ms, still reading
+        STALL,  // stop reading for good: the sender's data pile up
+        CLOSE,  // close the connection
+        RESET,  // reset the connection
+    } eKind;
+    std::uint64_t ullValue = 0;
+    std::string sData;
+};
+
+// Reads one step from its text form: recv:N quiet:MS send:TEXT blob:N sleep:MS
+// stall close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
+bool SimParseStep(const std::string& sText, SimStep* psStep);
+
+// Byte number i of every blob.
+inline unsigned char SimBlobByte(std::uint64_t i)
+{
+    return static_cast<unsigned char>((i * 31 + (i >> 9)) & 0xFF);
+}
+
+class SimDevice {
+public:
+    SimDevice();
+    ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    std::uint16_t TcpPort() const { return m_usTcpPort; }
+    std::uint16_t UdpPort() const { return m_usUdpPort; }
+    std::string TcpPortArg() const { return "-p" + std::to_string(m_usTcpPort); }
+    std::string UdpPortArg() const { return "-p" + std::to_string(m_usUdpPort); }
+
+    // Without a script: the kernel queues what the sender sends, and Collect()
+    // reads it after the sender has ended, each TCP connection in the order
+    // they came, and every UDP datagram.
+    void AcceptAndClose();  // takes the next connection and closes it at once
+    void Collect();
+
+    // With a script: plays it on a thread of its own with the first TCP
+    // connection (or, bUdp, with the sender of the first datagram), recording
+    // what comes into connections[0] (or datagrams). The session ends with the
+    // script's close or reset, when the sender closes, or after ullLimitMs.
+    void Play(const std::vector<SimStep>& vScript, bool bUdp = false, std::uint64_t ullLimitMs = 60000);
+    // Waits until the played session has ended by itself.
+    void Wait();
+    // Ends a played session: takes what is still queued and waits for the thread.
+    void Finish();
+
+    std::vector<std::string> connections;
+    std::vector<std::string> datagrams;
+
+private:
+    void Session(std::vector<SimStep> vScript, bool bUdp, std::uint64_t ullLimitMs);
+    bool Step(const SimStep& sStep);
+    bool Pump(std::uint64_t ullMs);
+    bool ReadOnce();
+    bool Send(const void* pData, std::size_t size);
+
+    int m_fdListen = -1;
+    int m_fdUdp = -1;
+    int m_fdSession = -1;
+    std::uint16_t m_usTcpPort = 0;
+    std::uint16_t m_usUdpPort = 0;
+    bool m_bUdp = false;
+    bool m_bStalled = false;
+    std::uint64_t m_ullReceived = 0;
+    std::uint64_t m_ullLastData = 0;
+    std::uint64_t m_ullDeadline = 0;
+    std::string* m_psRecord = nullptr;
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+// A TCP port on 127.0.0.1 that refuses connections: bound, so no one else
+// takes it, but not listening.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::string PortArg() const { return "-p" + std::to_string(m_usPort); }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_usPort = 0;
+};
