@@ -108,6 +108,8 @@ void ApplyOption(char* pcProgram, const char* pcArg)
     case 'c':
         lk_itfUsed = 1;
         lk_cPort = pcValue[0];
+        // A value that starts with '/' is the device path itself.
+        lk_pcSerialPath = pcValue[0] == '/' ? pcValue : "";
         break;
     case 'd':
         if (std::atoi(pcValue) != 0)

@@ -6,6 +6,7 @@ char lk_pcServer[SERVER_MAX + 1];
 std::int32_t lk_iPort;
 std::int32_t lk_bUDP;
 char lk_cPort;
+const char* lk_pcSerialPath = "";
 std::uint32_t lk_ulBaudRate;
 std::uint8_t lk_ui8DataBits;
 std::uint8_t lk_ui8StopBits;
@@ -39,6 +40,7 @@ void InitSettings(void)
     lk_iPort = 9100;
     lk_bUDP = 0;
     lk_cPort = '1';
+    lk_pcSerialPath = "";
     lk_ulBaudRate = 57600;
     lk_ui8DataBits = 8;
     lk_ui8StopBits = 2;

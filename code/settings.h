@@ -20,6 +20,7 @@ extern std::int32_t lk_bUDP;
 
 // Serial link.
 extern char lk_cPort;                       // port number as one character
+extern const char* lk_pcSerialPath;         // -c value that starts with '/', else empty
 extern std::uint32_t lk_ulBaudRate;
 extern std::uint8_t lk_ui8DataBits;
 extern std::uint8_t lk_ui8StopBits;

@@ -117,9 +117,10 @@ TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)
 
 TEST(Failures, SerialLinkSelectedByCUsesNoNetwork)
 {
-    // -c first: -s and -p set serial values; the network stays unused.
+    // -c first: -s and -p set serial values; the network stays unused. The
+    // port character names no device, so no real port is ever opened here.
     SimDevice fake;
-    RunResult r = RunArgs({"-c1", "-s127.0.0.1", fake.TcpPortArg()}, "data");
+    RunResult r = RunArgs({"-cA", "-s127.0.0.1", fake.TcpPortArg()}, "data");
     fake.Collect();
     EXPECT_EQ(r.iStatus, 240);
     EXPECT_TRUE(fake.connections.empty());

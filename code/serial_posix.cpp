@@ -1,0 +1,306 @@
+// The serial link on POSIX systems: a terminal device configured through
+// termios for raw 8-bit transfer, read with the time-out rules of a COM port.
+//
+// The descriptor stays in blocking mode with VMIN and VTIME 0: writes block
+// until the driver has taken every byte, while reads wait in poll() and then
+// take what is there. So the main thread can write while the receiver thread
+// reads, on one descriptor and without a lock.
+#include "serial.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "errors.h"
+#include "serial_posix.h"
+#include "serial_rate.h"
+#include "serialmode.h"
+#include "settings.h"
+
+PlatSerial lk_handleSerial = PLAT_NO_SERIAL;
+
+namespace {
+
+// Read time-outs as a COM port has them: the silence allowed after data, and
+// the total time of a read, a constant plus a time per requested byte. Set by
+// InitSerial before the receiver thread starts, only read afterwards.
+struct SerialTimeouts {
+    std::int64_t llIntervalMs;
+    std::int64_t llTotalPerByteMs;
+    std::int64_t llTotalConstantMs;
+};
+SerialTimeouts lk_sTimeouts = {50, 10, 0};
+
+// Set once the port is closed. The handle keeps its value, since the receiver
+// thread may still be reading it while the main thread ends the run.
+std::atomic<bool> lk_bSerialClosed{false};
+
+struct StandardRate {
+    std::uint32_t ulBaudRate;
+    speed_t speed;
+};
+
+const StandardRate lk_sRates[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},
+    {150, B150},       {200, B200},       {300, B300},         {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+int PortFd(void)
+{
+    return static_cast<int>(lk_handleSerial);
+}
+
+std::int64_t NowMs(void)
+{
+    timespec sNow;
+    clock_gettime(CLOCK_MONOTONIC, &sNow);
+    return static_cast<std::int64_t>(sNow.tv_sec) * 1000 + sNow.tv_nsec / 1000000;
+}
+
+// Opens the device for reading and writing, not as the controlling terminal,
+// and for this process alone: an advisory lock against every program that
+// locks ports the usual way, and the terminal's exclusive mode against further
+// opens. Non-blocking only while opening, so that a port without carrier does
+// not hold the open. -1 on failure, with the last error set.
+int OpenPort(const char* pcPath)
+{
+    int fd = open(pcPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            errno = EBUSY;
+        return -1;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return -1;
+    return fd;
+}
+
+// Character size and stop bits; false for a combination a UART cannot run
+// (1.5 stop bits go only with 5 data bits, 2 only with 6 to 8).
+bool SetCharacterFormat(termios* psTerm, const SerialMode& sMode)
+{
+    static const tcflag_t lk_tSizes[] = {CS5, CS6, CS7, CS8};
+    if (sMode.ui8DataBits < 5 || sMode.ui8DataBits > 8)
+        return false;
+    const bool bFive = sMode.ui8DataBits == 5;
+    if ((sMode.eStopBits == SERIAL_STOP_1_5 && !bFive) || (sMode.eStopBits == SERIAL_STOP_2 && bFive))
+        return false;
+    psTerm->c_cflag |= lk_tSizes[sMode.ui8DataBits - 5];
+    if (sMode.eStopBits != SERIAL_STOP_1)
+        psTerm->c_cflag |= CSTOPB;
+    return true;
+}
+
+tcflag_t ParityFlags(char cParity)
+{
+    switch (cParity) {
+    case 'e':
+        return PARENB;
+    case 'o':
+        return PARENB | PARODD;
+    case 'm':
+        return PARENB | PARODD | CMSPAR;
+    case 's':
+        return PARENB | CMSPAR;
+    default:
+        return 0;
+    }
+}
+
+// Raw binary transfer with the mode's character format and flow control: no
+// byte translated or swallowed, no echo, no signals from the line, modem
+// lines ignored and left as they are at close. Reads return at once (VMIN 0,
+// VTIME 0); SerialRead does the waiting. False for a setting termios cannot
+// express: DSR handshaking.
+bool SetLine(termios* psTerm, const SerialMode& sMode)
+{
+    psTerm->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
+                                              IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
+    psTerm->c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    psTerm->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    psTerm->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+    psTerm->c_cflag |= CREAD | CLOCAL | ParityFlags(sMode.cParity);
+    if (sMode.bXon)
+        psTerm->c_iflag |= IXON | IXOFF;
+    if (sMode.bOutCts)
+        psTerm->c_cflag |= CRTSCTS;
+    psTerm->c_cc[VMIN] = 0;
+    psTerm->c_cc[VTIME] = 0;
+    return !sMode.bOutDsr && !sMode.bInDsr && SetCharacterFormat(psTerm, sMode);
+}
+
+// A speed with a B-constant into *psTerm; false for any other speed.
+bool SetStandardSpeed(termios* psTerm, std::uint32_t ulBaudRate)
+{
+    for (const StandardRate& sRate : lk_sRates)
+        if (sRate.ulBaudRate == ulBaudRate)
+            return cfsetispeed(psTerm, sRate.speed) == 0 && cfsetospeed(psTerm, sRate.speed) == 0;
+    return false;
+}
+
+// DTR and RTS as the mode says. A device without modem lines (a
+// pseudo-terminal) refuses the request, which is no failure.
+bool SetModemLines(int fd, const SerialMode& sMode)
+{
+    int iRaise = (sMode.bDtr ? TIOCM_DTR : 0) | (sMode.bRts ? TIOCM_RTS : 0);
+    int iLower = (TIOCM_DTR | TIOCM_RTS) & ~iRaise;
+    bool bDone = (iLower == 0 || ioctl(fd, TIOCMBIC, &iLower) == 0) &&
+                 (iRaise == 0 || ioctl(fd, TIOCMBIS, &iRaise) == 0);
+    return bDone || errno == ENOTTY || errno == EINVAL;
+}
+
+// Applies the line settings of the mode, then makes the descriptor blocking.
+// The settings are not read back: drivers may keep only part of them.
+bool ApplyMode(int fd, const SerialMode& sMode)
+{
+    termios sTerm;
+    if (sMode.ulBaudRate == 0 || tcgetattr(fd, &sTerm) != 0 || !SetLine(&sTerm, sMode))
+        return false;
+    const bool bStandard = SetStandardSpeed(&sTerm, sMode.ulBaudRate);
+    if (tcsetattr(fd, TCSANOW, &sTerm) != 0)
+        return false;
+    if (!bStandard && !SerialSetRate(fd, sMode.ulBaudRate))
+        return false;
+    if (!SetModemLines(fd, sMode))
+        return false;
+    int iFlags = fcntl(fd, F_GETFL);
+    return iFlags != -1 && fcntl(fd, F_SETFL, iFlags & ~O_NONBLOCK) == 0;
+}
+
+// With a receive time-out a read lasts at most lk_ulTimeout seconds, else
+// 10 ms per requested byte; once data came, 50 ms of silence end it. The
+// milliseconds are counted in 64 bits, so no time-out wraps around.
+void SetReadTimeouts(void)
+{
+    const bool bTimeout = lk_bRecv && lk_ulTimeout != 0;
+    lk_sTimeouts.llIntervalMs = 50;
+    lk_sTimeouts.llTotalPerByteMs = bTimeout ? 0 : 10;
+    lk_sTimeouts.llTotalConstantMs = bTimeout ? static_cast<std::int64_t>(lk_ulTimeout) * 1000 : 0;
+}
+
+// Waits until the port is readable or has hung up (1), or llEndMs has come
+// (0); -1 on failure.
+int WaitReadable(int fd, std::int64_t llEndMs)
+{
+    for (;;) {
+        const std::int64_t llLeft = llEndMs - NowMs();
+        if (llLeft <= 0)
+            return 0;
+        pollfd sPoll = {fd, POLLIN, 0};
+        int iReady = poll(&sPoll, 1, llLeft > INT_MAX ? INT_MAX : static_cast<int>(llLeft));
+        if (iReady < 0 && errno != EINTR)
+            return -1;
+        if (iReady > 0 && (sPoll.revents & POLLNVAL) != 0) {
+            errno = EBADF;
+            return -1;
+        }
+        if (iReady > 0)
+            return 1;
+    }
+}
+
+}  // namespace
+
+const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::size_t size)
+{
+    if (cPort == '/')
+        return pcPath;
+    if (cPort >= '1' && cPort <= '9')
+        std::snprintf(pcBuf, size, "/dev/ttyS%d", cPort - '1');
+    else if (size > 0)
+        pcBuf[0] = '\0';
+    return pcBuf;
+}
+
+PlatSerial InitSerial(void)
+{
+    char pcName[SERIAL_NAME_SIZE];
+    const char* pcPath = SerialDevicePath(lk_cPort, lk_pcSerialPath, pcName, sizeof pcName);
+    char pcMode[SERIAL_MODE_SIZE];
+    FormatSerialMode(pcMode, sizeof pcMode);
+
+    // The mode is checked only once the port is open, so a missing port is
+    // reported before a bad setting.
+    int fd = OpenPort(pcPath);
+    if (fd < 0)
+        HandleError(ERR_SERIAL, -1, __FILE__, __LINE__, nullptr);
+    SerialMode sMode;
+    if (!BuildSerialMode(pcMode, &sMode))
+        HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
+    if (!ApplyMode(fd, sMode))
+        HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
+    SetReadTimeouts();
+    lk_bSerialClosed = false;
+    return fd;
+}
+
+int SerialWrite(const unsigned char* pucData, int len)
+{
+    const int fd = PortFd();
+    int iDone = 0;
+    while (iDone < len) {
+        ssize_t n = write(fd, pucData + iDone, static_cast<std::size_t>(len - iDone));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        iDone += static_cast<int>(n);
+    }
+    return iDone;
+}
+
+int SerialRead(unsigned char* pucBuf, int iSize)
+{
+    const int fd = PortFd();
+    const std::int64_t llTotalEnd =
+        NowMs() + lk_sTimeouts.llTotalConstantMs + lk_sTimeouts.llTotalPerByteMs * iSize;
+    std::int64_t llEnd = llTotalEnd;
+    int iCount = 0;
+    while (iCount < iSize) {
+        int iReady = WaitReadable(fd, llEnd);
+        if (iReady == 0)
+            break;
+        if (iReady < 0)
+            return -1;
+        ssize_t n = read(fd, pucBuf + iCount, static_cast<std::size_t>(iSize - iCount));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // Readable but empty: the line has hung up. Bytes already in are
+        // delivered first; the next read meets the hang-up at once.
+        if (n <= 0 && iCount > 0)
+            break;
+        if (n == 0)
+            errno = EIO;
+        if (n <= 0)
+            return -1;
+        iCount += static_cast<int>(n);
+        const std::int64_t llGapEnd = NowMs() + lk_sTimeouts.llIntervalMs;
+        llEnd = llGapEnd < llTotalEnd ? llGapEnd : llTotalEnd;
+    }
+    return iCount;
+}
+
+void CloseSerial(void)
+{
+    if (lk_handleSerial == PLAT_NO_SERIAL || lk_bSerialClosed.exchange(true))
+        return;
+    ioctl(PortFd(), TIOCNXCL);
+    close(PortFd());
+}
