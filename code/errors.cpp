@@ -68,7 +68,8 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     if (iCode == ERR_TIMEOUT && !lk_bRecvExitWhenTimeout)
         return;
 
-    CloseNetwork();
+    // Either thread may get here while the other still uses the socket.
+    ShutdownNetwork();
     if (gl_bDebug)
         PlatSleep(5000);
     PlatExit(iCode);

@@ -163,8 +163,10 @@ int main(int argc, char** argv)
     if (lk_bRecv) {
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.
-        if (lk_bRecvExitWhenSend)
+        if (lk_bRecvExitWhenSend) {
+            LeaveReceiver();
             PlatExit(0);
+        }
         WaitReceiver();
     }
     CloseAll();

@@ -75,3 +75,9 @@ void CloseNetwork(void)
     PlatSocketClose(lk_socketClient);
     lk_socketClient = PLAT_NO_SOCKET;
 }
+
+void ShutdownNetwork(void)
+{
+    if (lk_socketClient != PLAT_NO_SOCKET)
+        PlatSocketShutdown(lk_socketClient);
+}

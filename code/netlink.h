@@ -19,3 +19,7 @@ void SendData(const unsigned char* pucData, int len);
 
 // Closes the network socket if one is open.
 void CloseNetwork(void);
+
+// Ends the connection at once, from any thread; the socket stays allocated
+// until the process ends.
+void ShutdownNetwork(void);

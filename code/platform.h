@@ -56,6 +56,8 @@ using PlatThread = std::uintptr_t;
 bool PlatThreadStart(PlatThread* pThread, void (*pfnBody)(void));
 // Waits until the thread has ended.
 void PlatThreadJoin(PlatThread thread);
+// Lets the thread end by itself, never waited for.
+void PlatThreadDetach(PlatThread thread);
 
 // Writes up to len bytes to fd, unbuffered: the count written, or -1.
 int PlatWrite(int fd, const void* pData, int len);
@@ -82,6 +84,9 @@ int PlatNetStartup(void);
 // A new IPv4 socket, datagram (bUDP) or stream; PLAT_NO_SOCKET on failure.
 PlatSocket PlatSocketOpen(bool bUDP);
 void PlatSocketClose(PlatSocket sock);
+// Ends both directions of a connection but keeps the socket open, so that
+// another thread still using it meets an error rather than a reused descriptor.
+void PlatSocketShutdown(PlatSocket sock);
 
 // A dotted-decimal address into *pulAddr; false when pcText is none.
 bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr);

@@ -147,6 +147,11 @@ void PlatThreadJoin(PlatThread thread)
     pthread_join(static_cast<pthread_t>(thread), nullptr);
 }
 
+void PlatThreadDetach(PlatThread thread)
+{
+    pthread_detach(static_cast<pthread_t>(thread));
+}
+
 int PlatWrite(int fd, const void* pData, int len)
 {
     ssize_t n;
@@ -204,6 +209,11 @@ PlatSocket PlatSocketOpen(bool bUDP)
 void PlatSocketClose(PlatSocket sock)
 {
     close(ToFd(sock));
+}
+
+void PlatSocketShutdown(PlatSocket sock)
+{
+    shutdown(ToFd(sock), SHUT_RDWR);
 }
 
 bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr)

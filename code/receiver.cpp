@@ -142,3 +142,9 @@ void WaitReceiver(void)
     if (lk_bThreadStarted)
         PlatThreadJoin(lk_thread);
 }
+
+void LeaveReceiver(void)
+{
+    if (lk_bThreadStarted)
+        PlatThreadDetach(lk_thread);
+}

@@ -8,3 +8,6 @@ void StartReceiver(void);
 
 // Waits until the receiver thread has ended.
 void WaitReceiver(void);
+
+// Leaves the receiver thread to end with the process, never waited for.
+void LeaveReceiver(void);

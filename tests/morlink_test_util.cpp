@@ -1,9 +1,11 @@
 #include "morlink_test_util.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +67,8 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
     std::vector<char*> vArgv = CStrings(vArgs);
     std::vector<char*> vEnvp = CStrings(vEnv);
 
+    m_dKillAfter = sSetup.dKillAfter;
+    m_tStart = std::chrono::steady_clock::now();
     m_pid = fork();
     if (m_pid == 0) {
         // Only async-signal-safe calls in the child.
@@ -90,9 +94,17 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
 RunResult SenderProcess::Wait()
 {
     int iWait = 0;
-    while (waitpid(m_pid, &iWait, 0) < 0) {
+    rusage sUsage{};
+    auto tLimit = m_tStart + std::chrono::duration<double>(m_dKillAfter);
+    while (wait4(m_pid, &iWait, WNOHANG, &sUsage) != m_pid) {
+        if (std::chrono::steady_clock::now() > tLimit)
+            kill(m_pid, SIGKILL);
+        usleep(2000);
     }
     RunResult sResult;
+    sResult.dWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+    sResult.dCpu = static_cast<double>(sUsage.ru_utime.tv_sec + sUsage.ru_stime.tv_sec) +
+                   static_cast<double>(sUsage.ru_utime.tv_usec + sUsage.ru_stime.tv_usec) / 1e6;
     sResult.bExited = WIFEXITED(iWait);
     sResult.iStatus = sResult.bExited ? WEXITSTATUS(iWait) : WTERMSIG(iWait);
     sResult.out = ReadFile(m_dirIo + "/out");

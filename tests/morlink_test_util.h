@@ -2,6 +2,7 @@
 // scratch directory, and hand-built inputs.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct RunSetup {
     std::string cwd;                   // empty: the test's own
     bool bCloseStdin = false;
     bool bCloseStderr = false;
+    double dKillAfter = 60;            // seconds; a run still going then is killed
 };
 
 struct RunResult {
@@ -22,6 +24,8 @@ struct RunResult {
     int iStatus = -1;                  // exit status, or the signal number
     std::string out;
     std::string err;
+    double dWall = 0;                  // seconds from start to end
+    double dCpu = 0;                   // user and system seconds used
 };
 
 // A run of the sender in the background, started by the constructor.
@@ -33,6 +37,8 @@ public:
 private:
     std::string m_dirIo;
     int m_pid = -1;
+    double m_dKillAfter = 60;
+    std::chrono::steady_clock::time_point m_tStart;
 };
 
 RunResult RunMorlink(const RunSetup& sSetup);

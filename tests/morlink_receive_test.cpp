@@ -1,0 +1,148 @@
+// Receiving: the real binary against the simulated device on 127.0.0.1, with
+// time-outs, keep-alive, the device closing, output files and the modes.
+#include <gtest/gtest.h>
+
+#include "morlink_test_util.h"
+#include "sim_device.h"
+
+namespace {
+
+std::vector<SimStep> Script(std::initializer_list<std::string> steps)
+{
+    std::vector<SimStep> v;
+    for (const std::string& s : steps) {
+        SimStep sStep;
+        EXPECT_TRUE(SimParseStep(s, &sStep)) << s;
+        v.push_back(sStep);
+    }
+    return v;
+}
+
+// Runs the sender against the device playing the script over TCP (or UDP).
+RunResult Talk(SimDevice& dev, std::vector<std::string> args, const std::string& input,
+               std::initializer_list<std::string> steps, bool bUdp = false)
+{
+    dev.Play(Script(steps), bUdp, 30000);
+    RunSetup sSetup;
+    sSetup.args = {"-s127.0.0.1", bUdp ? dev.UdpPortArg() : dev.TcpPortArg()};
+    if (bUdp)
+        sSetup.args.push_back("-u");
+    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
+    sSetup.input = input;
+    sSetup.dKillAfter = 20;
+    RunResult r = RunMorlink(sSetup);
+    dev.Finish();
+    return r;
+}
+
+const std::string kAnswerReady = "send:\\x01TD\"Ready\"\\x17";
+
+TEST(Receive, SilentDeviceTimesOutAndRunEndsWithZero)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r1"}, "job", {});
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 0.9);
+    EXPECT_EQ(dev.connections.at(0), "job");
+}
+
+TEST(Receive, TimeoutEndsWithOneWhenAskedTo)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-rt1"}, "job", {});
+    EXPECT_EQ(r.iStatus, 1);
+    EXPECT_EQ(r.err, "Timeout\n");
+}
+
+// Without -rs the sender would wait for a silent device for ever (and be killed).
+TEST(Receive, ExitWhenSentEndsRightAfterTheInput)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-rs9"}, std::string(100000, 'x'), {});
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_LT(r.dWall, 8) << "it must not wait for the time-out";
+    EXPECT_EQ(dev.connections.at(0).size(), 100000u) << "nothing of the input is lost";
+}
+
+TEST(Receive, KeepAliveSendsSpacesAfterTheInputAndNeverTimesOut)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r*1", "-l"}, "job", {"recv:3", "sleep:3500", "send:\\x01AOK;2\\x17ok"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "ok");
+    EXPECT_EQ(r.err, "") << "keep-alive mode reports no silence";
+    const std::string& rec = dev.connections.at(0);
+    ASSERT_GE(rec.size(), 5u);
+    EXPECT_EQ(rec.substr(0, 3), "job");
+    EXPECT_EQ(rec.substr(3), std::string(rec.size() - 3, ' '));
+}
+
+TEST(Receive, DeviceClosingEndsTheReceiverWithoutSpinning)
+{
+    SimDevice quick;
+    RunResult r = Talk(quick, {"-r"}, "job", {"recv:3", "send:hi", "close"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "hi");
+    EXPECT_EQ(r.err, "");
+    EXPECT_LT(r.dCpu, 0.5);
+
+    SimDevice timed;
+    r = Talk(timed, {"-r2"}, "job", {"recv:3", "send:hi", "close"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "hi");
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 1.9) << "the time-out is waited out from the last data";
+    EXPECT_LT(r.dCpu, 0.5) << "waiting must not use the processor";
+}
+
+TEST(Receive, OutputFileGetsTheAnswersInBinary)
+{
+    ScratchDir dir;
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r1", "-o" + dir.Path("answers")}, "job", {"recv:3", "send:a\\r\\nb\\x00\\xff\\x1a"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(ReadFile(dir.Path("answers")), std::string("a\r\nb\0\xff\x1a", 7));
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Receive, ModeZeroEndsAtTheFirstAnswerWhileInputIsStillSent)
+{
+    SimDevice dev;
+    std::string input(32 << 20, 'i');
+    RunResult r = Talk(dev, {"-r", "-l", "-m0"}, input, {"recv:1000", kAnswerReady, "stall"});
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "Ready");
+    EXPECT_LT(dev.connections.at(0).size(), input.size());
+}
+
+TEST(Receive, SizeAnswerStreamsItsDataAndEnds)
+{
+    ScratchDir dir;
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r5", "-l", "-o" + dir.Path("data")}, "job",
+                       {"recv:3", "send:pre\\x01AOK;300000\\x17", "blob:300000", "sleep:10000"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "") << "the countdown ends the session, not a time-out";
+    std::string expected = "pre";
+    for (std::uint64_t i = 0; i < 300000; i++)
+        expected += static_cast<char>(SimBlobByte(i));
+    EXPECT_EQ(ReadFile(dir.Path("data")), expected);
+}
+
+TEST(Receive, RemoteConsoleOverUdp)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-t", "-l", "-r1"}, "job", {"recv:31", kAnswerReady}, true);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "Ready\n");
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_EQ(dev.datagrams.at(0),
+              "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17job");
+}
+
+}  // namespace
