@@ -26,6 +26,15 @@ add_dependencies(morlink_tests morlink simdevice morlink_test_catalogue)
 gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
                      PROPERTIES TIMEOUT 120)
 
+# The serial link on pseudo-terminal pairs (never a real port).
+add_executable(morlink_serial_tests
+  morlink_serial_test.cpp morlink_serial_pty.cpp morlink_serial_speed.cpp morlink_test_util.cpp)
+target_link_libraries(morlink_serial_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
+target_compile_definitions(morlink_serial_tests PRIVATE MORLINK_BIN="$<TARGET_FILE:morlink>")
+add_dependencies(morlink_serial_tests morlink)
+gtest_discover_tests(morlink_serial_tests TEST_PREFIX "morlink.serial." DISCOVERY_TIMEOUT 30
+                     PROPERTIES TIMEOUT 120)
+
 # The committed template holds every message of the sources, and the German
 # catalogue translates every one of them.
 find_program(MORLINK_XGETTEXT xgettext)
