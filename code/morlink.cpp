@@ -164,6 +164,8 @@ int main(int argc, char** argv)
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.
         if (lk_bRecvExitWhenSend) {
+            if (!lk_itfUsed)
+                FlushNetwork();
             LeaveReceiver();
             PlatExit(0);
         }

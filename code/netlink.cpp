@@ -8,6 +8,9 @@
 #include "settings.h"
 
 PlatSocket lk_socketClient = PLAT_NO_SOCKET;
+
+// How long the end of a connection waits for a device that takes no data.
+constexpr std::uint64_t FLUSH_STALL_MS = 10000;
 PlatAddrIPv4 lk_sServAddr = {0, 0};
 
 namespace {
@@ -72,6 +75,10 @@ void CloseNetwork(void)
 {
     if (lk_socketClient == PLAT_NO_SOCKET)
         return;
+    // Closing with unread answers pending would reset the connection and
+    // drop the end of the data still on its way to the device.
+    if (!lk_bUDP)
+        PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS);
     PlatSocketClose(lk_socketClient);
     lk_socketClient = PLAT_NO_SOCKET;
 }
@@ -80,4 +87,10 @@ void ShutdownNetwork(void)
 {
     if (lk_socketClient != PLAT_NO_SOCKET)
         PlatSocketShutdown(lk_socketClient);
+}
+
+void FlushNetwork(void)
+{
+    if (lk_socketClient != PLAT_NO_SOCKET && !lk_bUDP)
+        PlatSocketFlush(lk_socketClient, false, FLUSH_STALL_MS);
 }

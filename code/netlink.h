@@ -20,6 +20,10 @@ void SendData(const unsigned char* pucData, int len);
 // Closes the network socket if one is open.
 void CloseNetwork(void);
 
+// Sees the data sent so far delivered and ends the sending direction, leaving
+// the socket open for the receiver thread.
+void FlushNetwork(void);
+
 // Ends the connection at once, from any thread; the socket stays allocated
 // until the process ends.
 void ShutdownNetwork(void);

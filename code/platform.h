@@ -84,6 +84,12 @@ int PlatNetStartup(void);
 // A new IPv4 socket, datagram (bUDP) or stream; PLAT_NO_SOCKET on failure.
 PlatSocket PlatSocketOpen(bool bUDP);
 void PlatSocketClose(PlatSocket sock);
+// Ends the sending direction of a connection once everything sent so far has
+// gone out, and waits until the device has acknowledged all of it, so that
+// closing the socket cannot cut the data short. What the device still sends
+// meanwhile is read and dropped when bDiscard is set (else another thread
+// reads it). Gives up after ullStallMs without progress.
+void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
 // Ends both directions of a connection but keeps the socket open, so that
 // another thread still using it meets an error rather than a reused descriptor.
 void PlatSocketShutdown(PlatSocket sock);

@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -209,6 +211,51 @@ PlatSocket PlatSocketOpen(bool bUDP)
 void PlatSocketClose(PlatSocket sock)
 {
     close(ToFd(sock));
+}
+
+namespace {
+
+// Bytes sent but not yet acknowledged by the peer.
+int UnacknowledgedBytes(int fd)
+{
+    int iQueued = 0;
+    return ioctl(fd, SIOCOUTQ, &iQueued) == 0 ? iQueued : 0;
+}
+
+// Reads and drops what has arrived; false at the end of the connection.
+bool DropArrived(int fd)
+{
+    char pcBuf[4096];
+    for (;;) {
+        ssize_t n = recv(fd, pcBuf, sizeof pcBuf, MSG_DONTWAIT);
+        if (n == 0)
+            return false;
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR;
+    }
+}
+
+}  // namespace
+
+void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+{
+    int fd = ToFd(sock);
+    if (shutdown(fd, SHUT_WR) != 0)
+        return;
+    int iLeft = UnacknowledgedBytes(fd);
+    std::uint64_t ullProgress = PlatNowMs();
+    while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
+        pollfd sPoll = {fd, static_cast<short>(bDiscard ? POLLIN : 0), 0};
+        poll(&sPoll, 1, 10);
+        if (bDiscard && (sPoll.revents & POLLIN) != 0 && !DropArrived(fd))
+            bDiscard = false;
+        int iNow = UnacknowledgedBytes(fd);
+        if (iNow < iLeft)
+            ullProgress = PlatNowMs();
+        iLeft = iNow;
+    }
+    if (bDiscard)
+        DropArrived(fd);
 }
 
 void PlatSocketShutdown(PlatSocket sock)

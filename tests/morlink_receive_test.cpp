@@ -7,6 +7,8 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 std::vector<SimStep> Script(std::initializer_list<std::string> steps)
 {
     std::vector<SimStep> v;
@@ -143,6 +145,24 @@ TEST(Receive, RemoteConsoleOverUdp)
     EXPECT_EQ(r.err, "Timeout\n");
     EXPECT_EQ(dev.datagrams.at(0),
               "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17job");
+}
+
+}  // namespace
+
+namespace {
+
+// The device answers at once and reads late: the answers left unread when the
+// sender closes must not reset the connection and cut off the data's end.
+TEST(Receive, UnreadAnswersDoNotCutTheDataShort)
+{
+    std::string input = Noise(24 << 20, 5);
+    for (const Strings& args : {Strings{}, Strings{"-rs9"}}) {
+        SimDevice dev;
+        RunResult r = Talk(dev, args, input, {"send:hello", "hold:1500"});
+        EXPECT_EQ(r.iStatus, 0);
+        EXPECT_TRUE(dev.connections.at(0) == input)
+            << "the device got " << dev.connections.at(0).size() << " of " << input.size() << " bytes";
+    }
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
         SimStep::Kind eKind;
         bool bNumber;
     } asKinds[] = {{"recv", SimStep::RECV, true},   {"quiet", SimStep::QUIET, true}, {"send", SimStep::SEND, false},
-                   {"blob", SimStep::BLOB, true},   {"sleep", SimStep::SLEEP, true}, {"stall", SimStep::STALL, false},
+                   {"blob", SimStep::BLOB, true},   {"sleep", SimStep::SLEEP, true}, {"hold", SimStep::HOLD, true},
+                   {"stall", SimStep::STALL, false},
                    {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false}};
     std::size_t uColon = sText.find(':');
     std::string sName = sText.substr(0, uColon);
@@ -242,6 +243,12 @@ bool SimDevice::Step(const SimStep& sStep)
     }
     case SimStep::SLEEP:
         return Pump(sStep.ullValue);
+    case SimStep::HOLD: {
+        m_bStalled = true;
+        bool bOn = Pump(sStep.ullValue);
+        m_bStalled = false;
+        return bOn;
+    }
     case SimStep::STALL:
         m_bStalled = true;
         return true;

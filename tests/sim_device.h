@@ -18,7 +18,8 @@ struct SimStep {
         SEND,   // send sData
         BLOB,   // send ullValue bytes of a fixed pattern (SimBlobByte)
         SLEEP,  // wait ullValue ms, still reading
-        STALL,  // stop reading for good: the sender's data pile up
+        HOLD,   // read nothing for ullValue ms: the sender's data pile up
+        STALL,  // stop reading for good
         CLOSE,  // close the connection
         RESET,  // reset the connection
     } eKind;
@@ -27,7 +28,7 @@ struct SimStep {
 };
 
 // Reads one step from its text form: recv:N quiet:MS send:TEXT blob:N sleep:MS
-// stall close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
+// hold:MS stall close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
 bool SimParseStep(const std::string& sText, SimStep* psStep);
 
 // Byte number i of every blob.
