@@ -3,6 +3,7 @@
 
 #include <libintl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -47,11 +48,20 @@ void PrintSystemMessage(int iError)
     std::fprintf(stderr, "%s\n", pcText);
 }
 
+std::atomic<bool> lk_bEnding{false};
+
 }  // namespace
 
 void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const char* pcText)
 {
     int iLastError = PlatLastError();
+    // One failure ends the process: when both threads fail at once (a line
+    // that goes away meets the sender and the receiver), the first reports
+    // and the other waits for the end.
+    const bool bEnds = iCode != ERR_TIMEOUT || lk_bRecvExitWhenTimeout;
+    if (bEnds && lk_bEnding.exchange(true))
+        for (;;)
+            PlatSleep(1000);
     if (gl_bDebug)
         std::fprintf(stderr, "%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
 
@@ -65,7 +75,7 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
         PrintSystemMessage(iLastError);
     }
 
-    if (iCode == ERR_TIMEOUT && !lk_bRecvExitWhenTimeout)
+    if (!bEnds)
         return;
 
     // Either thread may get here while the other still uses the socket.
