@@ -9,22 +9,11 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::vector<SimStep> Script(std::initializer_list<std::string> steps)
-{
-    std::vector<SimStep> v;
-    for (const std::string& s : steps) {
-        SimStep sStep;
-        EXPECT_TRUE(SimParseStep(s, &sStep)) << s;
-        v.push_back(sStep);
-    }
-    return v;
-}
-
 // Runs the sender against the device playing the script over TCP (or UDP).
 RunResult Talk(SimDevice& dev, std::vector<std::string> args, const std::string& input,
                std::initializer_list<std::string> steps, bool bUdp = false)
 {
-    dev.Play(Script(steps), bUdp, 30000);
+    dev.Play(SimScript(steps), bUdp, 30000);
     RunSetup sSetup;
     sSetup.args = {"-s127.0.0.1", bUdp ? dev.UdpPortArg() : dev.TcpPortArg()};
     if (bUdp)

@@ -56,7 +56,7 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
         throw std::runtime_error("mkdtemp failed");
     m_dirIo = pcTemplate;
     std::ofstream(m_dirIo + "/in", std::ios::binary) << sSetup.input;
-    int fdIn = OpenOrThrow(m_dirIo + "/in", O_RDONLY);
+    int fdIn = OpenOrThrow(sSetup.stdinPath.empty() ? m_dirIo + "/in" : sSetup.stdinPath, O_RDONLY);
     int fdOut = OpenOrThrow(m_dirIo + "/out", O_WRONLY | O_CREAT);
     int fdErr = OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT);
 
@@ -111,6 +111,11 @@ RunResult SenderProcess::Wait()
     sResult.err = ReadFile(m_dirIo + "/err");
     std::filesystem::remove_all(m_dirIo);
     return sResult;
+}
+
+void SenderProcess::Signal(int iSignal)
+{
+    kill(m_pid, iSignal);
 }
 
 RunResult RunMorlink(const RunSetup& sSetup)

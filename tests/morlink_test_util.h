@@ -11,6 +11,7 @@
 struct RunSetup {
     std::vector<std::string> args;     // after argv[0]
     std::string input;                 // standard input
+    std::string stdinPath;             // else standard input opened from this path
     std::vector<std::string> env;      // over PATH and LANG=C
     std::string argv0;                 // empty: the binary's full path
     std::string cwd;                   // empty: the test's own
@@ -33,6 +34,7 @@ class SenderProcess {
 public:
     explicit SenderProcess(const RunSetup& sSetup);
     RunResult Wait();
+    void Signal(int iSignal);
 
 private:
     std::string m_dirIo;

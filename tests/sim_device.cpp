@@ -103,6 +103,16 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
     return false;
 }
 
+std::vector<SimStep> SimScript(const std::vector<std::string>& vSteps)
+{
+    std::vector<SimStep> vScript;
+    for (const std::string& sText : vSteps) {
+        if (!SimParseStep(sText, &vScript.emplace_back()))
+            throw std::invalid_argument("bad device step: " + sText);
+    }
+    return vScript;
+}
+
 SimDevice::SimDevice()
 {
     m_fdListen = BoundSocket(SOCK_STREAM, &m_usTcpPort);

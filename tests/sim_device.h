@@ -31,6 +31,9 @@ struct SimStep {
 // hold:MS stall close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
 bool SimParseStep(const std::string& sText, SimStep* psStep);
 
+// A script from the steps' text forms; a malformed step throws.
+std::vector<SimStep> SimScript(const std::vector<std::string>& vSteps);
+
 // Byte number i of every blob.
 inline unsigned char SimBlobByte(std::uint64_t i)
 {

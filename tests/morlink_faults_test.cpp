@@ -1,0 +1,145 @@
+// Faults met while a session runs: a reset connection, a full disk, broken
+// standard input, a device that stops short or stops reading. Each ends as it
+// must, without spinning and without hanging.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "morlink_test_util.h"
+#include "sim_device.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+RunSetup SenderSetup(const SimDevice& dev, const Strings& args, const std::string& input)
+{
+    RunSetup sSetup;
+    sSetup.args = {"-s127.0.0.1", dev.TcpPortArg()};
+    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
+    sSetup.input = input;
+    sSetup.dKillAfter = 20;
+    return sSetup;
+}
+
+RunResult Talk(SimDevice& dev, const Strings& args, const std::string& input, const Strings& steps)
+{
+    dev.Play(SimScript(steps), false, 30000);
+    RunResult r = RunMorlink(SenderSetup(dev, args, input));
+    dev.Finish();
+    return r;
+}
+
+const std::string kSendError = "error during sending\n";
+const std::string kReceiveError = "error during receiving\n";
+
+TEST(Faults, ResetInTheMiddleOfATransfer)
+{
+    const std::string input(16 << 20, 'd');
+    SimDevice plain;
+    RunResult r = Talk(plain, {}, input, {"recv:100000", "reset"});
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 251);
+    EXPECT_EQ(r.err, kSendError);
+
+    // With a receiver, whichever thread meets the reset first reports it.
+    SimDevice receiving;
+    r = Talk(receiving, {"-r"}, input, {"recv:100000", "reset"});
+    EXPECT_TRUE(r.bExited);
+    EXPECT_TRUE(r.iStatus == 251 || r.iStatus == 250) << r.iStatus;
+    if (r.iStatus == 251)
+        EXPECT_EQ(r.err, kSendError);
+    else
+        EXPECT_EQ(r.err, "Connection reset by peer\n");
+}
+
+TEST(Faults, FullDiskForTheAnswers)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r5", "-o/dev/full"}, "job", {"recv:3", "send:hello"});
+    EXPECT_EQ(r.iStatus, 250);
+    EXPECT_EQ(r.err, kReceiveError);
+}
+
+TEST(Faults, StandardInputClosedOrUnreadable)
+{
+    SimDevice closed;
+    RunSetup sSetup = SenderSetup(closed, {}, "");
+    sSetup.bCloseStdin = true;
+    RunResult r = RunMorlink(sSetup);
+    closed.Collect();
+    EXPECT_EQ(r.iStatus, 0) << "a closed standard input reads as an empty one";
+    EXPECT_EQ(closed.connections, Strings{""});
+
+    ScratchDir dir;
+    SimDevice unreadable;
+    sSetup = SenderSetup(unreadable, {"-t"}, "");
+    sSetup.stdinPath = dir.Dir();  // a directory opens but cannot be read
+    r = RunMorlink(sSetup);
+    unreadable.Collect();
+    EXPECT_EQ(r.iStatus, 251);
+    EXPECT_EQ(r.err, kSendError);
+    EXPECT_EQ(unreadable.connections, Strings{"\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17"})
+        << "nothing is sent after the failed read";
+}
+
+TEST(Faults, SizeAnswerCutShortByTheDevice)
+{
+    const Strings steps = {"recv:3", "send:\\x01AOK;1000\\x17abc", "close"};
+    SimDevice timed;
+    RunResult r = Talk(timed, {"-r2", "-l"}, "job", steps);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "abc");
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 1.9);
+    EXPECT_LT(r.dCpu, 0.5);
+
+    SimDevice untimed;
+    r = Talk(untimed, {"-r", "-l"}, "job", steps);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "abc");
+    EXPECT_EQ(r.err, "") << "without a time-out the receiver ends quietly";
+    EXPECT_LT(r.dCpu, 0.5);
+}
+
+// The device takes a little, then no more: its window fills and sending blocks.
+TEST(Faults, DeviceThatStopsReading)
+{
+    const std::string input(64 << 20, 'w');
+    SimDevice exits;
+    RunResult r = Talk(exits, {"-rt2"}, input, {"recv:1000", "stall"});
+    EXPECT_EQ(r.iStatus, 1);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 1.9);
+    EXPECT_LT(r.dWall, 10);
+
+    // The device resumes, as a print spooler does: the time-out is reported,
+    // and the sender goes on until all is delivered.
+    SimDevice resumes;
+    r = Talk(resumes, {"-r2"}, input, {"recv:1000", "hold:3500"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_EQ(resumes.connections.at(0).size(), input.size());
+}
+
+TEST(Faults, WaitingForADeviceEndsAtOnceOnASignal)
+{
+    const std::string input(64 << 20, 'w');
+    for (int iSignal : {SIGTERM, SIGINT}) {
+        for (const Strings& args : {Strings{"-rs"}, Strings{"-r"}, Strings{}}) {
+            SimDevice dev;
+            dev.Play(SimScript({"recv:1000", "stall"}), false, 30000);
+            SenderProcess sender(SenderSetup(dev, args, input));
+            usleep(1000000);
+            sender.Signal(iSignal);
+            RunResult r = sender.Wait();
+            dev.Finish();
+            EXPECT_FALSE(r.bExited);
+            EXPECT_EQ(r.iStatus, iSignal);
+            EXPECT_LT(r.dWall, 5);
+            EXPECT_LT(r.dCpu, 0.5) << "waiting must not use the processor";
+        }
+    }
+}
+
+}  // namespace
