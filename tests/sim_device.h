@@ -63,6 +63,13 @@ public:
     // what comes into connections[0] (or datagrams). The session ends with the
     // script's close or reset, when the sender closes, or after ullLimitMs.
     void Play(const std::vector<SimStep>& vScript, bool bUdp = false, std::uint64_t ullLimitMs = 60000);
+    // Keeps only the count and CRC-32 of what comes (for streams too large to
+    // hold), and of the blobs it sends. Call before Play.
+    void ChecksumOnly() { m_bChecksumOnly = true; }
+    std::uint64_t ReceivedCount() const { return m_ullReceived; }
+    std::uint32_t ReceivedCrc() const { return m_ulReceivedCrc; }
+    std::uint32_t SentBlobCrc() const { return m_ulBlobCrc; }
+
     // Waits until the played session has ended by itself.
     void Wait();
     // Ends a played session: takes what is still queued and waits for the thread.
@@ -89,6 +96,10 @@ private:
     std::uint64_t m_ullLastData = 0;
     std::uint64_t m_ullDeadline = 0;
     std::string* m_psRecord = nullptr;
+    void Record(const char* pc, std::size_t n);
+    bool m_bChecksumOnly = false;
+    std::uint32_t m_ulReceivedCrc = 0;
+    std::uint32_t m_ulBlobCrc = 0;
     std::atomic<bool> m_bStop{false};
     std::thread m_thread;
 };

@@ -1,7 +1,10 @@
 // simdevice: the simulated device as a program, for the demo and benchmarks.
-//   simdevice [-u] [-o FILE] [-w SECONDS] STEP...
+//   simdevice [-u] [-c] [-o FILE] [-w SECONDS] STEP...
 // Prints its TCP (or, with -u, UDP) port on 127.0.0.1, plays the steps with the
 // first sender, writes what it received to FILE, and ends with the session.
+// With -c it keeps only counts and CRC-32s and prints them at the end:
+//   received N crc XXXXXXXX
+//   blobs crc XXXXXXXX
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,12 +17,15 @@
 int main(int argc, char** argv)
 {
     bool bUdp = false;
+    bool bChecksum = false;
     const char* pcRecord = nullptr;
     std::uint64_t ullLimitMs = 60000;
     int iOpt;
-    while ((iOpt = getopt(argc, argv, "uo:w:")) != -1) {
+    while ((iOpt = getopt(argc, argv, "uco:w:")) != -1) {
         if (iOpt == 'u')
             bUdp = true;
+        else if (iOpt == 'c')
+            bChecksum = true;
         else if (iOpt == 'o')
             pcRecord = optarg;
         else if (iOpt == 'w')
@@ -39,8 +45,14 @@ int main(int argc, char** argv)
     SimDevice sDevice;
     std::printf("%u\n", bUdp ? sDevice.UdpPort() : sDevice.TcpPort());
     std::fflush(stdout);
+    if (bChecksum)
+        sDevice.ChecksumOnly();
     sDevice.Play(vScript, bUdp, ullLimitMs);
     sDevice.Wait();
+    if (bChecksum)
+        std::printf("received %llu crc %08x\nblobs crc %08x\n",
+                    static_cast<unsigned long long>(sDevice.ReceivedCount()), sDevice.ReceivedCrc(),
+                    sDevice.SentBlobCrc());
     if (pcRecord != nullptr) {
         std::FILE* pFile = std::fopen(pcRecord, "wb");
         const std::string& sData = bUdp ? sDevice.datagrams[0] : sDevice.connections[0];
