@@ -4,7 +4,6 @@
 #include "conversion.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,8 +13,22 @@
 #include "crc32.h"
 #include "fastcopy.h"
 #include "headers.h"
+#include "samefile.h"
 
 namespace {
+
+// Both files carry bytes unchanged (Windows opens descriptors in text mode
+// unless told otherwise) and stay with this program.
+#if defined(O_BINARY)
+constexpr int OPEN_BINARY = O_BINARY;
+#else
+constexpr int OPEN_BINARY = 0;
+#endif
+#if defined(O_CLOEXEC)
+constexpr int OPEN_CLOEXEC = O_CLOEXEC;
+#else
+constexpr int OPEN_CLOEXEC = 0;
+#endif
 
 constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
 
@@ -31,7 +44,7 @@ int ReadBlock(int iFd)
 {
     int iDatalen = 0;
     while (iDatalen < BLOCK_SIZE) {
-        ssize_t n = read(iFd, pcbuffer + iDatalen, static_cast<size_t>(BLOCK_SIZE - iDatalen));
+        ssize_t n = read(iFd, pcbuffer + iDatalen, static_cast<unsigned>(BLOCK_SIZE - iDatalen));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -50,7 +63,7 @@ int WriteAll(int iFd, const void *pv, int iLen)
     const auto *puc = static_cast<const unsigned char *>(pv);
     int iDone = 0;
     while (iDone < iLen) {
-        ssize_t n = write(iFd, puc + iDone, static_cast<size_t>(iLen - iDone));
+        ssize_t n = write(iFd, puc + iDone, static_cast<unsigned>(iLen - iDone));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -79,11 +92,7 @@ int FailWrite()
 // destroy the input before it is read.
 bool SameFile()
 {
-    struct stat sIn, sOut;
-    if (strcmp(lk_pcInFile, lk_pcOutFile) == 0)
-        return true;
-    return stat(lk_pcInFile, &sIn) == 0 && stat(lk_pcOutFile, &sOut) == 0 &&
-           sIn.st_dev == sOut.st_dev && sIn.st_ino == sOut.st_ino;
+    return strcmp(lk_pcInFile, lk_pcOutFile) == 0 || SameFileIdentity(lk_pcInFile, lk_pcOutFile);
 }
 
 int OpenFiles(Files *psFiles)
@@ -92,12 +101,12 @@ int OpenFiles(Files *psFiles)
         printf("Input and output are the same file: %s\n", lk_pcInFile);
         return PAK_FAILED;
     }
-    psFiles->iOut = open(lk_pcOutFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    psFiles->iOut = open(lk_pcOutFile, O_WRONLY | O_CREAT | O_TRUNC | OPEN_BINARY | OPEN_CLOEXEC, 0666);
     if (psFiles->iOut < 0) {
         printf("Failed to open file %s.\n", lk_pcOutFile);
         return PAK_FAILED;
     }
-    psFiles->iIn = open(lk_pcInFile, O_RDONLY | O_CLOEXEC);
+    psFiles->iIn = open(lk_pcInFile, O_RDONLY | OPEN_BINARY | OPEN_CLOEXEC);
     if (psFiles->iIn < 0) {
         printf("Failed to open file %s.\n", lk_pcInFile);
         return PAK_FAILED;

@@ -60,7 +60,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char *
     // 128 bits to 64, then 64 to 32.
     const __m128i xMask32 = _mm_set_epi32(0, 0, 0, -1);
     x = _mm_xor_si128(_mm_clmulepi64_si128(x, xK128, 0x10), _mm_srli_si128(x, 8));
-    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, xMask32), _mm_cvtsi64_si128(K_FOLD_64), 0x00),
+    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, xMask32), _mm_set_epi64x(0, K_FOLD_64), 0x00),
                       _mm_srli_si128(x, 4));
     // Barrett reduction to the 32-bit remainder.
     const __m128i xBarrett = _mm_set_epi64x(K_MU, K_POLY);
