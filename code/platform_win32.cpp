@@ -1,0 +1,363 @@
+// Windows implementation of the operating-system layer (platform.h): Windows
+// sockets 2.2, the C runtime's descriptors in binary mode, Win32 threads and
+// the system's own error texts.
+#include "platform.h"
+
+#include <winsock2.h>
+#include <mswsock.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Text of the system's messages: the user's default language.
+constexpr DWORD MESSAGE_FLAGS = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;  // 0x1200
+constexpr DWORD MESSAGE_LANGUAGE = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);                 // 0x400
+constexpr DWORD MESSAGE_MAX = 1023;
+
+// What the answer filter writes to clear a terminal (filter.cpp); a console
+// is cleared with the command interpreter's "cls" instead.
+const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
+
+// How long the end of a connection waits for the device's last answers once
+// nothing more comes.
+constexpr DWORD FLUSH_QUIET_MS = 50;
+
+SOCKET ToSocket(PlatSocket sock)
+{
+    return static_cast<SOCKET>(sock);
+}
+
+sockaddr_in ToSockAddr(const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn;
+    std::memset(&sIn, 0, sizeof sIn);
+    sIn.sin_family = AF_INET;
+    sIn.sin_port = htons(sAddr.usPort);
+    sIn.sin_addr.s_addr = sAddr.ulAddr;
+    return sIn;
+}
+
+HANDLE OsHandle(int fd)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// A descriptor without a usable system handle behind it.
+bool IsClosed(int fd)
+{
+    HANDLE handle = OsHandle(fd);
+    return handle == INVALID_HANDLE_VALUE || handle == nullptr || reinterpret_cast<intptr_t>(handle) == -2;
+}
+
+DWORD WINAPI ThreadEntry(LPVOID pvBody)
+{
+    reinterpret_cast<void (*)(void)>(pvBody)();
+    ExitThread(0);
+}
+
+// Waits up to dwMilliseconds (INFINITE: no limit) for data on the socket:
+// 1 readable, 0 time passed, -1 failure.
+int SelectReadable(SOCKET socket, DWORD dwMilliseconds)
+{
+    fd_set sRead;
+    FD_ZERO(&sRead);
+    FD_SET(socket, &sRead);
+    timeval sLimit = {static_cast<long>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000};
+    int iResult = select(0, &sRead, nullptr, nullptr, dwMilliseconds == INFINITE ? nullptr : &sLimit);
+    return iResult == SOCKET_ERROR ? -1 : iResult > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void PlatInitProcess(void)
+{
+    // A program started without a standard handle gets the null device there,
+    // so that no file opened later takes its descriptor.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (!IsClosed(fd))
+            continue;
+        int fdNull = _open("NUL", _O_RDWR | _O_BINARY);
+        if (fdNull >= 0 && fdNull != fd) {
+            _dup2(fdNull, fd);
+            _close(fdNull);
+        }
+    }
+}
+
+bool PlatIsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+bool PlatProgramDir(char* pcBuf, std::size_t size)
+{
+    if (size == 0 || size > MAXDWORD)
+        return false;
+    DWORD n = GetModuleFileNameA(nullptr, pcBuf, static_cast<DWORD>(size));
+    if (n == 0 || n >= size)
+        return false;
+    char* pcLast = nullptr;
+    for (char* pc = pcBuf; *pc != '\0'; ++pc)
+        if (PlatIsSeparator(*pc))
+            pcLast = pc;
+    if (pcLast == nullptr)
+        return false;
+    // A drive's root directory keeps its separator ("C:\").
+    pcLast[pcLast > pcBuf && pcLast[-1] == ':' ? 1 : 0] = '\0';
+    return true;
+}
+
+int PlatLastError(void)
+{
+    // Windows sockets keep their error in the thread's last-error code too.
+    return static_cast<int>(GetLastError());
+}
+
+void PlatErrorText(int iError, char* pcBuf, std::size_t size)
+{
+    if (size == 0)
+        return;
+    char pcText[MESSAGE_MAX + 1];
+    DWORD n = FormatMessageA(MESSAGE_FLAGS, nullptr, static_cast<DWORD>(iError), MESSAGE_LANGUAGE, pcText,
+                             MESSAGE_MAX, nullptr);
+    // The system's text ends with its own line end, which the caller adds.
+    while (n > 0 && (pcText[n - 1] == '\n' || pcText[n - 1] == '\r'))
+        --n;
+    if (n == 0) {
+        std::snprintf(pcBuf, size, "Error %d", iError);
+        return;
+    }
+    pcText[n] = '\0';
+    std::snprintf(pcBuf, size, "%s", pcText);
+}
+
+void PlatSleep(std::uint64_t ullMilliseconds)
+{
+    while (ullMilliseconds > 0) {
+        DWORD dwNow = ullMilliseconds < INFINITE ? static_cast<DWORD>(ullMilliseconds) : INFINITE - 1;
+        Sleep(dwNow);
+        ullMilliseconds -= dwNow;
+    }
+}
+
+std::uint64_t PlatNowMs(void)
+{
+    return GetTickCount64();
+}
+
+void PlatExit(int iStatus)
+{
+    // Not exit(): the other thread may still be running, and must not meet
+    // objects that exit's clean-up has already torn down.
+    std::fflush(nullptr);
+    _exit(iStatus);
+}
+
+bool PlatThreadStart(PlatThread* pThread, void (*pfnBody)(void))
+{
+    HANDLE hThread = CreateThread(nullptr, 0, ThreadEntry, reinterpret_cast<LPVOID>(pfnBody), 0, nullptr);
+    if (hThread == nullptr)
+        return false;
+    *pThread = reinterpret_cast<PlatThread>(hThread);
+    return true;
+}
+
+void PlatThreadJoin(PlatThread thread)
+{
+    HANDLE hThread = reinterpret_cast<HANDLE>(thread);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+}
+
+void PlatThreadDetach(PlatThread thread)
+{
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+int PlatWrite(int fd, const void* pData, int len)
+{
+    if (len == sizeof CLEAR_SEQUENCE - 1 && std::memcmp(pData, CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1) == 0 &&
+        PlatIsTerminal(fd)) {
+        // The result of "cls" is not examined: the console is cleared or not.
+        static_cast<void>(std::system("cls"));
+        return len;
+    }
+    return _write(fd, pData, static_cast<unsigned int>(len));
+}
+
+bool PlatIsTerminal(int fd)
+{
+    // A console, not merely a character device: _isatty also takes NUL.
+    DWORD dwMode = 0;
+    return GetConsoleMode(OsHandle(fd), &dwMode) != 0;
+}
+
+int PlatFileNo(std::FILE* pFile)
+{
+    return _fileno(pFile);
+}
+
+bool PlatSetBinary(int fd)
+{
+    return _setmode(fd, _O_BINARY) != -1;
+}
+
+bool PlatFileSize(int fd, std::uint64_t* pullSize)
+{
+    struct _stati64 sStat;
+    if (_fstati64(fd, &sStat) != 0 || sStat.st_size < 0)
+        return false;
+    *pullSize = static_cast<std::uint64_t>(sStat.st_size);
+    return true;
+}
+
+int PlatRead(int fd, void* pBuf, int size)
+{
+    return _read(fd, pBuf, static_cast<unsigned int>(size));
+}
+
+int PlatNetStartup(void)
+{
+    WSADATA sData;
+    int iResult = WSAStartup(MAKEWORD(2, 2), &sData);
+    // The result is the error; the reporter prints the last error's text.
+    if (iResult != 0)
+        SetLastError(static_cast<DWORD>(iResult));
+    return iResult;
+}
+
+PlatSocket PlatSocketOpen(bool bUDP)
+{
+    SOCKET socket = ::socket(AF_INET, bUDP ? SOCK_DGRAM : SOCK_STREAM, 0);
+    if (socket == INVALID_SOCKET)
+        return PLAT_NO_SOCKET;
+    // Not inherited by the command interpreter that clears the console.
+    SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    if (bUDP) {
+        // A datagram refused by the far side's port would otherwise fail the
+        // next receive; an unconnected datagram socket takes no such report.
+        BOOL bReport = FALSE;
+        DWORD dwReturned = 0;
+        WSAIoctl(socket, SIO_UDP_CONNRESET, &bReport, sizeof bReport, nullptr, 0, &dwReturned, nullptr, nullptr);
+    }
+    return static_cast<PlatSocket>(socket);
+}
+
+void PlatSocketClose(PlatSocket sock)
+{
+    closesocket(ToSocket(sock));
+}
+
+void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+{
+    // Windows cannot tell how much of the data the device has acknowledged.
+    // Instead the close waits for it: with the linger time set, closesocket
+    // returns once everything is delivered (or the time is up). Answers left
+    // unread would make the close reset the connection, so they are dropped
+    // until the device ends the connection or falls quiet.
+    SOCKET socket = ToSocket(sock);
+    if (shutdown(socket, SD_SEND) != 0)
+        return;
+    linger sLinger;
+    sLinger.l_onoff = 1;
+    sLinger.l_linger = static_cast<u_short>(ullStallMs / 1000 < 0xFFFF ? ullStallMs / 1000 : 0xFFFF);
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&sLinger), sizeof sLinger);
+    if (!bDiscard)
+        return;
+    char pcBuf[4096];
+    const std::uint64_t ullEnd = PlatNowMs() + ullStallMs;
+    while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1)
+        if (recv(socket, pcBuf, sizeof pcBuf, 0) <= 0)
+            return;
+}
+
+void PlatSocketShutdown(PlatSocket sock)
+{
+    shutdown(ToSocket(sock), SD_BOTH);
+}
+
+bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr)
+{
+    unsigned long ulAddr = inet_addr(pcText);
+    if (ulAddr == INADDR_NONE)
+        return false;
+    *pulAddr = static_cast<std::uint32_t>(ulAddr);
+    return true;
+}
+
+bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr)
+{
+    addrinfo sHints;
+    std::memset(&sHints, 0, sizeof sHints);
+    sHints.ai_family = AF_INET;
+    sHints.ai_socktype = SOCK_STREAM;
+    addrinfo* pList = nullptr;
+    int iResult = getaddrinfo(pcName, nullptr, &sHints, &pList);
+    if (iResult != 0) {
+        // The result is a Windows sockets error code.
+        WSASetLastError(iResult);
+        return false;
+    }
+    sockaddr_in sIn;
+    std::memcpy(&sIn, pList->ai_addr, sizeof sIn);
+    *pulAddr = static_cast<std::uint32_t>(sIn.sin_addr.s_addr);
+    freeaddrinfo(pList);
+    return true;
+}
+
+void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size)
+{
+    in_addr sAddr;
+    sAddr.s_addr = ulAddr;
+    const char* pcText = inet_ntoa(sAddr);
+    if (size > 0)
+        std::snprintf(pcBuf, size, "%s", pcText != nullptr ? pcText : "");
+}
+
+bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn = ToSockAddr(sAddr);
+    return connect(ToSocket(sock), reinterpret_cast<const sockaddr*>(&sIn), sizeof sIn) == 0;
+}
+
+int PlatSend(PlatSocket sock, const void* pData, int len)
+{
+    return send(ToSocket(sock), static_cast<const char*>(pData), len, 0);
+}
+
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr)
+{
+    sockaddr_in sIn = ToSockAddr(sAddr);
+    return sendto(ToSocket(sock), static_cast<const char*>(pData), len, 0, reinterpret_cast<const sockaddr*>(&sIn),
+                  sizeof sIn);
+}
+
+int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    if (ullMilliseconds == PLAT_WAIT_FOREVER)
+        return SelectReadable(ToSocket(sock), INFINITE);
+    // Long waits go in steps that a DWORD of milliseconds can hold.
+    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
+    for (;;) {
+        const std::uint64_t ullNow = PlatNowMs();
+        const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
+        const DWORD dwStep = static_cast<DWORD>(ullLeft < 0x7FFFFFFF ? ullLeft : 0x7FFFFFFF);
+        int iResult = SelectReadable(ToSocket(sock), dwStep);
+        if (iResult != 0 || ullLeft <= dwStep)
+            return iResult;
+    }
+}
+
+int PlatRecv(PlatSocket sock, void* pBuf, int size)
+{
+    return recv(ToSocket(sock), static_cast<char*>(pBuf), size, 0);
+}
