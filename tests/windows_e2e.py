@@ -1,0 +1,388 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the Windows build under Wine.
+
+Runs morlink.exe against the simulated device (the Linux simdevice program on
+127.0.0.1) and pakwrap.exe on hand-built images, and prints one PASS or FAIL
+line per check. Exits non-zero when a check fails. Wine must be started in the
+prefix that WINEPREFIX names (tools/windows-test does all of that).
+
+morlink.exe never runs here without -s127.0.0.1 or a serial port of its own
+(COM9 on a pseudo-terminal, COM8 linked to nothing).
+"""
+
+import argparse
+import os
+import select
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+import zlib
+
+SOH, ETB = b"\x01", b"\x17"
+
+
+class Checks:
+    def __init__(self):
+        self.failed = []
+        self.count = 0
+
+    def check(self, name, ok, detail=""):
+        self.count += 1
+        if ok:
+            print(f"PASS {name}")
+        else:
+            self.failed.append(name)
+            print(f"FAIL {name}" + (f": {detail}" if detail else ""))
+        sys.stdout.flush()
+
+    def equal(self, name, got, want):
+        self.check(name, got == want, f"got {got!r}, want {want!r}")
+
+
+class Env:
+    def __init__(self, args):
+        self.wine = args.wine
+        self.morlink = os.path.abspath(args.morlink)
+        self.pakwrap = os.path.abspath(args.pakwrap)
+        self.simdevice = os.path.abspath(args.simdevice)
+        self.work = args.work
+        self.prefix = os.environ["WINEPREFIX"]
+
+    def run(self, exe, argv, stdin=b"", extra_env=None, timeout=60):
+        """Runs a Windows program in the work directory: (status, stdout, stderr, seconds)."""
+        env = dict(os.environ, WINEDEBUG="-all", LANG="C.UTF-8")
+        env.pop("LANGUAGE", None)
+        env.pop("LC_ALL", None)
+        env.pop("LC_MESSAGES", None)
+        env.update(extra_env or {})
+        start = time.monotonic()
+        r = subprocess.run([self.wine, exe] + argv, input=stdin, capture_output=True,
+                           cwd=self.work, env=env, timeout=timeout)
+        return r.returncode, r.stdout, r.stderr, time.monotonic() - start
+
+    def morlink_run(self, argv, **kw):
+        assert any(a == "-s127.0.0.1" or a.startswith("-c") for a in argv), argv
+        return self.run(self.morlink, argv, **kw)
+
+    def write(self, name, data):
+        with open(os.path.join(self.work, name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        """The file's bytes, or None when it does not exist."""
+        try:
+            with open(os.path.join(self.work, name), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def exists(self, name):
+        return os.path.exists(os.path.join(self.work, name))
+
+
+def text(data):
+    """Console text of a Windows program: CR LF line ends as LF."""
+    return data.replace(b"\r\n", b"\n").decode("utf-8", "replace")
+
+
+class Device:
+    """The simulated device as a program: start, port, recording."""
+
+    def __init__(self, env, steps, udp=False, name="device.rec"):
+        self.record = os.path.join(env.work, name)
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        argv = [env.simdevice, "-w", "20", "-o", self.record] + (["-u"] if udp else []) + steps
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.port = int(self.proc.stdout.readline())
+
+    def arg(self):
+        return f"-p{self.port}"
+
+    def received(self):
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            return None
+        if not os.path.exists(self.record):
+            return None
+        with open(self.record, "rb") as f:
+            return f.read()
+
+
+def noise(size, seed):
+    out = bytearray()
+    x = seed * 2654435761 % 2**32 or 1
+    for _ in range(size):
+        x = (x * 1103515245 + 12345) % 2**31
+        out.append((x >> 16) & 0xFF)
+    return bytes(out)
+
+
+def frame(command, soh=SOH, etb=ETB):
+    return soh + command + etb
+
+
+# ---------------------------------------------------------------------------
+# morlink.exe over the network
+
+
+def morlink_network(env, c):
+    status, out, err, _ = env.morlink_run(["-s127.0.0.1", "-?"])
+    usage = text(out)
+    c.equal("usage: status 0", status, 0)
+    c.check("usage: first line and network options",
+            usage.startswith("morlink (Windows-Version) 0.13\n\n") and "Network Options:\n" in usage, usage[:200])
+    c.check("usage: program path shown with '/' as its last separator", "/morlink.exe" in usage, usage[:200])
+
+    # Binary input with line ends, NUL and the end-of-file character of text mode.
+    data = (b"line 1\r\nline 2\n\x1a\x00 end\r" + noise(2500, 1))
+    env.write("in.bin", data)
+    dev = Device(env, [])
+    status, _, err, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-iin.bin"])
+    c.equal("tcp: input file status", status, 0)
+    c.equal("tcp: device receives the file unchanged", dev.received(), data)
+
+    dev = Device(env, [])
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg()], stdin=data)
+    c.equal("tcp: standard input status", status, 0)
+    c.equal("tcp: device receives standard input unchanged, in binary", dev.received(), data)
+
+    small = b"datagram\r\n\x1a\x00" + noise(300, 2)
+    dev = Device(env, [f"recv:{len(small)}", "close"], udp=True)
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-u"], stdin=small)
+    c.equal("udp: status", status, 0)
+    c.equal("udp: device receives the datagram", dev.received(), small)
+
+    env.write("a.txt", b"x" * 1234)
+    prologue = (frame(b"RCRA--r2") + frame(b"RCRB--r1") + frame(b"TK") + frame(b"TD") +
+                frame(b"Ma.txt*1234"))
+    dev = Device(env, [])
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-t", "-aa.txt", "-ia.txt", "-rs"])
+    c.equal("prologue: status", status, 0)
+    c.equal("prologue: remote-console and MemCard frames before the data", dev.received(),
+            prologue + b"x" * 1234)
+
+    dev = Device(env, [])
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-l5E5F", "-t"], stdin=b"")
+    c.equal("prologue: frame characters from -l5E5F", dev.received(),
+            b"".join(frame(x, b"\x5e", b"\x5f") for x in (b"RCRA--r2", b"RCRB--r1", b"TK", b"TD")))
+
+
+def morlink_receiving(env, c):
+    job = b"JOB\r\n"
+    # Mode 0: the first answer text ends the session; its bytes pass unchanged.
+    dev = Device(env, [f"recv:{len(job)}", 'send:noise\\x01TD"a\\nb\\r\\nc"junk\\x17', "sleep:3000"])
+    status, out, err, secs = env.morlink_run(["-s127.0.0.1", dev.arg(), "-l", "-r5"], stdin=job)
+    c.equal("receive: filter mode 0 status", status, 0)
+    c.equal("receive: answer text in binary on standard output", out, b'a\nb\r\nc')
+    c.check("receive: ends at the answer, before the time-out", secs < 4.5, f"{secs:.1f} s")
+    c.equal("receive: device got the job", dev.received(), job)
+
+    # Mode 1: every answer shown with a line end, to an output file.
+    answers = 'send:\\x01TD"one"\\x17\\x01AA17\\x17'
+    dev = Device(env, [f"recv:{len(job)}", answers, "sleep:300", "close"])
+    status, out, err, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-l", "-m1", "-r1", "-oout.bin"], stdin=job)
+    dev.received()
+    c.equal("receive: filter mode 1 to a file, status", status, 0)
+    c.equal("receive: output file holds the shown answers", env.read("out.bin"), b"one\n\x01AA17\x17\n")
+    c.equal("receive: time-out after the device closed", text(err), "Timeout\n")
+
+    # A silent device: "Timeout" after the time-out; with t the status is 1.
+    dev = Device(env, [f"recv:{len(job)}", "sleep:4000", "close"])
+    status, out, err, secs = env.morlink_run(["-s127.0.0.1", dev.arg(), "-r1"], stdin=job)
+    dev.proc.kill()
+    dev.proc.wait()
+    c.equal("timeout: status 0 without t", status, 0)
+    c.equal("timeout: message", text(err), "Timeout\n")
+    c.check("timeout: after about one second", 0.9 <= secs < 3.5, f"{secs:.1f} s")
+
+    dev = Device(env, [f"recv:{len(job)}", "sleep:4000", "close"])
+    status, _, err, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-rt1"], stdin=job)
+    dev.proc.kill()
+    dev.proc.wait()
+    c.equal("timeout: status 1 with -rt", status, 1)
+    c.equal("timeout: message with -rt", text(err), "Timeout\n")
+
+
+def morlink_failures(env, c):
+    # A port that refuses: bound but not listening.
+    refusing = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    refusing.bind(("127.0.0.1", 0))
+    port = refusing.getsockname()[1]
+    status, _, err, _ = env.morlink_run(["-s127.0.0.1", f"-p{port}"], stdin=b"x")
+    refusing.close()
+    message = text(err)
+    c.equal("refused: status 252", status, 252)
+    c.check("refused: the system's message, one line",
+            message.endswith("\n") and message.count("\n") == 1 and "refused" in message.lower()
+            and message != "error during TCP/IP connect\n", repr(message))
+
+    status, _, err, _ = env.morlink_run(["-s127.0.0.1", "-imissing.bin"])
+    c.equal("missing input: status 255", status, 255)
+    c.equal("missing input: message", text(err), "programm error (i.e. false argument)\n")
+
+    status, _, err, _ = env.morlink_run(["-s127.0.0.1", "-imissing.bin"], extra_env={"LANGUAGE": "de"})
+    c.equal("catalogue: German message beside the program", text(err), "Programmfehler (z.B. falsches Argument)\n")
+    status, out, _, _ = env.morlink_run(["-s127.0.0.1", "-X"], extra_env={"LANGUAGE": "de", "LANG": "C"})
+    c.equal("catalogue: English in the C locale", (status, text(out)), (255, "unknown option -X\n"))
+    status, out, _, _ = env.morlink_run(["-s127.0.0.1", "-X"], extra_env={"LANG": "de_DE.UTF-8"})
+    c.equal("catalogue: German from LANG", (status, text(out)), (255, "unbekannte Option -X\n"))
+
+    status, out, _, _ = env.morlink_run(["-s127.0.0.1", "-m7"])
+    c.equal("bad mode: status and message", (status, text(out)), (255, "unknown mode (-m) -m7\n"))
+
+
+# ---------------------------------------------------------------------------
+# morlink.exe on COM9, a pseudo-terminal linked into the prefix
+
+
+def read_until_exit(master, proc, quiet=0.3):
+    data = bytearray()
+    while True:
+        ready, _, _ = select.select([master], [], [], 0.05)
+        if ready:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                chunk = b""
+            data += chunk
+            continue
+        if proc.poll() is not None:
+            # Whatever the port still holds.
+            end = time.monotonic() + quiet
+            while time.monotonic() < end:
+                ready, _, _ = select.select([master], [], [], 0.05)
+                if ready:
+                    try:
+                        data += os.read(master, 4096)
+                    except OSError:
+                        break
+            return bytes(data)
+
+
+def start_wine(env, argv, extra_env=None):
+    e = dict(os.environ, WINEDEBUG="-all", LANG="C.UTF-8")
+    e.update(extra_env or {})
+    return subprocess.Popen([env.wine, env.morlink] + argv, cwd=env.work, env=e,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def morlink_serial(env, c):
+    dosdevices = os.path.join(env.prefix, "dosdevices")
+    com9 = os.path.join(dosdevices, "com9")
+    com8 = os.path.join(dosdevices, "com8")
+    master, slave = os.openpty()
+    tty.setraw(master)
+    for link, target in ((com9, os.ttyname(slave)), (com8, os.path.join(env.work, "no-such-port"))):
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(target, link)
+    try:
+        data = b"serial\r\n\x1a\x00\x11\x13" + noise(3000, 3)
+        env.write("serial.bin", data)
+        proc = start_wine(env, ["-c9", "-b115200", "-iserial.bin"])
+        got = read_until_exit(master, proc)
+        _, err = proc.communicate()
+        c.equal("serial: status", proc.returncode, 0)
+        c.equal("serial: the port receives the file unchanged", got, data)
+
+        proc = start_wine(env, ["-c9", "-l", "-r5"])
+        time.sleep(1.0)
+        os.write(master, b'xx\x01TD"hi"\x17')
+        try:
+            out, err = proc.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+        c.equal("serial: answer received and filtered", (proc.returncode, out), (0, b"hi"))
+
+        proc = start_wine(env, ["-c9", "-rt1"])
+        start = time.monotonic()
+        out, err = proc.communicate(timeout=20)
+        secs = time.monotonic() - start
+        c.equal("serial: read time-out with -rt", (proc.returncode, text(err)), (1, "Timeout\n"))
+        c.check("serial: time-out after about one second", 0.9 <= secs < 4, f"{secs:.1f} s")
+
+        # Sending while the receiver waits; its time-out then ends the run.
+        proc = start_wine(env, ["-c9", "-r1", "-iserial.bin"])
+        got = read_until_exit(master, proc)
+        _, err = proc.communicate()
+        c.equal("serial: send and time-out without t", (proc.returncode, text(err), got), (0, "Timeout\n", data))
+
+        status, _, err, _ = env.morlink_run(["-c8"])
+        message = text(err)
+        c.equal("serial: missing port status 240", status, 240)
+        c.check("serial: missing port gives the system's message",
+                message.endswith("\n") and message.count("\n") == 1 and message != "serial error\n", repr(message))
+
+        status, _, err, _ = env.morlink_run(["-c9", "-pq"])
+        c.equal("serial: rejected mode string", (status, text(err)), (240, "serial error\n"))
+    finally:
+        os.unlink(com9)
+        os.unlink(com8)
+        os.close(master)
+        os.close(slave)
+
+
+# ---------------------------------------------------------------------------
+# pakwrap.exe
+
+
+def pakwrap(env, c):
+    payload = noise(120000, 11)
+    image = b"SH3" + bytes(145) + payload
+    env.write("sh3.bin", image)
+    status, out, _, _ = env.run(env.pakwrap, ["sh3.bin", "sh3.img", "/s:12345678"])
+    crc = zlib.crc32(payload)
+    expected = bytearray(image)
+    expected[4:8] = crc.to_bytes(4, "big")
+    expected[144:148] = bytes([0x12, 0x34, 0x56, 0x78])
+    c.equal("pakwrap: SH3 status", status, 0)
+    c.check("pakwrap: SH3 report", f"CRC:{crc:08x} Total len:{len(payload)}\n" in text(out), text(out))
+    c.equal("pakwrap: SH3 image byte for byte", env.read("sh3.img"), bytes(expected))
+
+    font = b"123456789\r\n\x1a\x00" + noise(70000, 4)
+    env.write("font.bin", font)
+    status, out, _, _ = env.run(env.pakwrap, ["font.bin", "font.out", "/f"])
+    c.equal("pakwrap: font status", status, 0)
+    c.equal("pakwrap: font with its CRC in front", env.read("font.out"),
+            zlib.crc32(font).to_bytes(4, "little") + font)
+
+    status, out, _, _ = env.run(env.pakwrap, ["font.bin", "none.out"])
+    c.equal("pakwrap: no mode switch gives status 2", status, 2)
+    c.check("pakwrap: no mode switch writes no file", not env.exists("none.out"))
+
+    status, out, _, _ = env.run(env.pakwrap, ["font.bin", "font.bin", "/f"])
+    c.check("pakwrap: input as output refused",
+            "Input and output are the same file" in text(out) and env.read("font.bin") == font, text(out))
+    status, out, _, _ = env.run(env.pakwrap, ["font.bin", "font.out", "/f"])
+    c.equal("pakwrap: an existing other output is no same file", status, 0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--wine", required=True)
+    parser.add_argument("--morlink", required=True)
+    parser.add_argument("--pakwrap", required=True)
+    parser.add_argument("--simdevice", required=True)
+    args = parser.parse_args()
+    c = Checks()
+    with tempfile.TemporaryDirectory(prefix="windows-e2e.") as work:
+        args.work = work
+        env = Env(args)
+        for group in (pakwrap, morlink_network, morlink_receiving, morlink_failures, morlink_serial):
+            group(env, c)
+    print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed")
+    if c.failed:
+        print("Failed: " + ", ".join(c.failed))
+    return 1 if c.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
