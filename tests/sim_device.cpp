@@ -22,14 +22,15 @@ void Check(bool bOk, const char* pcWhat)
         throw std::runtime_error(std::string(pcWhat) + ": " + std::strerror(errno));
 }
 
-// A socket bound to 127.0.0.1 on an ephemeral port; *pusPort gets the port.
-int BoundSocket(int iType, std::uint16_t* pusPort)
+// A socket bound to ulAddr (network byte order) on an ephemeral port;
+// *pusPort gets the port.
+int BoundSocket(int iType, std::uint16_t* pusPort, std::uint32_t ulAddr = htonl(INADDR_LOOPBACK))
 {
     int fd = socket(AF_INET, iType | SOCK_CLOEXEC, 0);
     Check(fd >= 0, "socket");
     sockaddr_in sAddr{};
     sAddr.sin_family = AF_INET;
-    sAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sAddr.sin_addr.s_addr = ulAddr;
     Check(bind(fd, reinterpret_cast<sockaddr*>(&sAddr), sizeof sAddr) == 0, "bind");
     socklen_t len = sizeof sAddr;
     Check(getsockname(fd, reinterpret_cast<sockaddr*>(&sAddr), &len) == 0, "getsockname");
@@ -143,11 +144,13 @@ std::vector<SimStep> SimScript(const std::vector<std::string>& vSteps)
     return vScript;
 }
 
-SimDevice::SimDevice()
+SimDevice::SimDevice(const char* pcAddr)
 {
-    m_fdListen = BoundSocket(SOCK_STREAM, &m_usTcpPort);
+    in_addr sAddr{};
+    Check(inet_pton(AF_INET, pcAddr, &sAddr) == 1, "address");
+    m_fdListen = BoundSocket(SOCK_STREAM, &m_usTcpPort, sAddr.s_addr);
     Check(listen(m_fdListen, 16) == 0, "listen");
-    m_fdUdp = BoundSocket(SOCK_DGRAM | SOCK_NONBLOCK, &m_usUdpPort);
+    m_fdUdp = BoundSocket(SOCK_DGRAM | SOCK_NONBLOCK, &m_usUdpPort, sAddr.s_addr);
 }
 
 SimDevice::~SimDevice()

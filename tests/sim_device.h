@@ -42,7 +42,8 @@ inline unsigned char SimBlobByte(std::uint64_t i)
 
 class SimDevice {
 public:
-    SimDevice();
+    // Listens on 127.0.0.1, or on an address of a test network namespace.
+    explicit SimDevice(const char* pcAddr = "127.0.0.1");
     ~SimDevice();
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;

@@ -1,6 +1,7 @@
 // simdevice: the simulated device as a program, for the demo and benchmarks.
-//   simdevice [-u] [-c] [-o FILE] [-w SECONDS] STEP...
-// Prints its TCP (or, with -u, UDP) port on 127.0.0.1, plays the steps with the
+//   simdevice [-u] [-c] [-a ADDR] [-o FILE] [-w SECONDS] STEP...
+// Prints its TCP (or, with -u, UDP) port on 127.0.0.1 (or on ADDR, an address
+// of a network namespace the caller made), plays the steps with the
 // first sender, writes what it received to FILE, and ends with the session.
 // With -c it keeps only counts and CRC-32s and prints them at the end:
 //   received N crc XXXXXXXX
@@ -18,14 +19,17 @@ int main(int argc, char** argv)
 {
     bool bUdp = false;
     bool bChecksum = false;
+    const char* pcAddr = "127.0.0.1";
     const char* pcRecord = nullptr;
     std::uint64_t ullLimitMs = 60000;
     int iOpt;
-    while ((iOpt = getopt(argc, argv, "uco:w:")) != -1) {
+    while ((iOpt = getopt(argc, argv, "uca:o:w:")) != -1) {
         if (iOpt == 'u')
             bUdp = true;
         else if (iOpt == 'c')
             bChecksum = true;
+        else if (iOpt == 'a')
+            pcAddr = optarg;
         else if (iOpt == 'o')
             pcRecord = optarg;
         else if (iOpt == 'w')
@@ -42,7 +46,7 @@ int main(int argc, char** argv)
         }
         vScript.push_back(sStep);
     }
-    SimDevice sDevice;
+    SimDevice sDevice(pcAddr);
     std::printf("%u\n", bUdp ? sDevice.UdpPort() : sDevice.TcpPort());
     std::fflush(stdout);
     if (bChecksum)
