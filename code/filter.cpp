@@ -44,8 +44,6 @@ enum Outcome { SCAN_IDLE, SCAN_OPEN, SCAN_SHOWN, SCAN_SIZE };
 constexpr int FIELD_SLACK = 32;  // bytes a number field may hold besides digits
 constexpr int ANSWER_MAX = 4096; // answer bytes held across blocks
 
-const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
-
 int sState;
 char pcSize[FIELD_SLACK + 2];
 int iSizeI;
@@ -123,8 +121,10 @@ bool BeginShowing()
 {
     lk_bAnswerRestart = lk_iAnswerLen >= 7 && memcmp(lk_pcAnswer, "Restart", 7) == 0;
     lk_bAnswerShown = true;
-    if (lk_bRemCon && lk_psIo->pfnIsTerminal(lk_fd))
-        return WriteOut(CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1);
+    if (lk_bRemCon && !lk_psIo->pfnClearScreen(lk_fd)) {
+        End(ERR_RECEIVE);
+        return false;
+    }
     return true;
 }
 
@@ -374,4 +374,4 @@ void EndProcess(int iCode)
 
 } // namespace
 
-const FilterIo gl_sFilterIoDefault = {PlatWrite, EndProcess, PlatIsTerminal, PlatSleep};
+const FilterIo gl_sFilterIoDefault = {PlatWrite, EndProcess, PlatClearScreen, PlatSleep};

@@ -13,7 +13,8 @@ struct FilterIo {
     // Ends the process: status 0, or ERR_RECEIVE after a failed write. When it
     // returns (a harness), HandleData returns at once with the whole block consumed.
     void (*pfnEnd)(int iCode);
-    bool (*pfnIsTerminal)(int fd);
+    // Clears the terminal that fd writes to, if it is one; false on failure.
+    bool (*pfnClearScreen)(int fd);
     void (*pfnPause)(std::uint64_t ullMilliseconds);
 };
 

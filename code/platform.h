@@ -62,8 +62,9 @@ void PlatThreadDetach(PlatThread thread);
 // Writes up to len bytes to fd, unbuffered: the count written, or -1.
 int PlatWrite(int fd, const void* pData, int len);
 
-// True when fd is a terminal.
-bool PlatIsTerminal(int fd);
+// Clears the terminal or console that fd writes to; a file or a pipe is left
+// alone. False when that fails.
+bool PlatClearScreen(int fd);
 
 // Descriptor of an open C stream.
 int PlatFileNo(std::FILE* pFile);

@@ -163,9 +163,12 @@ int PlatWrite(int fd, const void* pData, int len)
     return static_cast<int>(n);
 }
 
-bool PlatIsTerminal(int fd)
+bool PlatClearScreen(int fd)
 {
-    return isatty(fd) == 1;
+    static const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
+    if (isatty(fd) != 1)
+        return true;
+    return PlatWrite(fd, CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1) == sizeof CLEAR_SEQUENCE - 1;
 }
 
 int PlatFileNo(std::FILE* pFile)

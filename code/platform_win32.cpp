@@ -23,10 +23,6 @@ constexpr DWORD MESSAGE_FLAGS = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNO
 constexpr DWORD MESSAGE_LANGUAGE = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);                 // 0x400
 constexpr DWORD MESSAGE_MAX = 1023;
 
-// What the answer filter writes to clear a terminal (filter.cpp); a console
-// is cleared with the command interpreter's "cls" instead.
-const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
-
 // How long the end of a connection waits for the device's last answers once
 // nothing more comes.
 constexpr DWORD FLUSH_QUIET_MS = 50;
@@ -185,20 +181,18 @@ void PlatThreadDetach(PlatThread thread)
 
 int PlatWrite(int fd, const void* pData, int len)
 {
-    if (len == sizeof CLEAR_SEQUENCE - 1 && std::memcmp(pData, CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1) == 0 &&
-        PlatIsTerminal(fd)) {
-        // The result of "cls" is not examined: the console is cleared or not.
-        static_cast<void>(std::system("cls"));
-        return len;
-    }
     return _write(fd, pData, static_cast<unsigned int>(len));
 }
 
-bool PlatIsTerminal(int fd)
+bool PlatClearScreen(int fd)
 {
     // A console, not merely a character device: _isatty also takes NUL.
     DWORD dwMode = 0;
-    return GetConsoleMode(OsHandle(fd), &dwMode) != 0;
+    if (GetConsoleMode(OsHandle(fd), &dwMode) == 0)
+        return true;
+    // The result of "cls" is not examined: the console is cleared or not.
+    static_cast<void>(std::system("cls"));
+    return true;
 }
 
 int PlatFileNo(std::FILE* pFile)

@@ -2,12 +2,17 @@
 // writes, what it consumes, and when it ends the session.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "errors.h"
 #include "filter.h"
+#include "platform.h"
 #include "settings.h"
 
 namespace {
@@ -30,13 +35,18 @@ int RecWrite(int, const void *p, int len)
     return n;
 }
 void RecEnd(int code) { rec.endCode = code; }
-bool RecTerminal(int) { return rec.terminal; }
+bool RecClear(int)
+{
+    if (rec.terminal)
+        rec.out += "<clear>";
+    return true;
+}
 void RecPause(std::uint64_t ms) { rec.pausedMs += ms; }
 
-const FilterIo kRecIo = {RecWrite, RecEnd, RecTerminal, RecPause};
+const FilterIo kRecIo = {RecWrite, RecEnd, RecClear, RecPause};
 
 const std::string SOH = "\x01", ETB = "\x17", Q = "\"";
-const std::string CLEAR = "\x1b[H\x1b[2J";
+const std::string CLEAR = "<clear>";
 
 class Filter : public ::testing::Test {
 protected:
@@ -355,3 +365,36 @@ TEST_F(Filter, AnswersLongerThanTheHoldBufferKeepEveryByte)
 }
 
 } // namespace
+
+namespace {
+
+// The remote console is cleared with the terminal's own sequence, and only on
+// a terminal: a pipe or a file gets no clearing bytes.
+TEST(ClearScreen, TerminalGetsTheClearSequenceAPipeNothing)
+{
+    int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(fdMaster, 0);
+    ASSERT_EQ(grantpt(fdMaster), 0);
+    ASSERT_EQ(unlockpt(fdMaster), 0);
+    int fdTerminal = open(ptsname(fdMaster), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fdTerminal, 0);
+    termios sRaw;
+    tcgetattr(fdTerminal, &sRaw);
+    cfmakeraw(&sRaw);
+    tcsetattr(fdTerminal, TCSANOW, &sRaw);
+    EXPECT_TRUE(PlatClearScreen(fdTerminal));
+    char pcBuf[64];
+    ssize_t n = read(fdMaster, pcBuf, sizeof pcBuf);
+    EXPECT_EQ(std::string(pcBuf, static_cast<size_t>(n > 0 ? n : 0)), "\x1b[H\x1b[2J");
+    close(fdTerminal);
+    close(fdMaster);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_TRUE(PlatClearScreen(fds[1]));
+    close(fds[1]);
+    EXPECT_EQ(read(fds[0], pcBuf, sizeof pcBuf), 0);
+    close(fds[0]);
+}
+
+}  // namespace

@@ -35,10 +35,15 @@ int Write(int, const void* pData, int len)
     return n;
 }
 void End(int iCode) { g_obs.endCode = iCode; }
-bool IsTerminal(int) { return g_bTerminal; }
+bool ClearScreen(int)
+{
+    if (g_bTerminal)
+        g_obs.answers += "<clear>";
+    return true;
+}
 void Pause(std::uint64_t) {}
 
-const FilterIo kIo = {Write, End, IsTerminal, Pause};
+const FilterIo kIo = {Write, End, ClearScreen, Pause};
 
 // Hands the stream over in blocks ending at the cuts, as the receiver does.
 Observed Feed(const std::vector<std::size_t>& vCuts)
