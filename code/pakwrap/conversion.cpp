@@ -187,6 +187,22 @@ bool HoldsHeader(const PakRun &sRun, long long llSize)
     return lk_cHeader || llSize >= HEADER_RECORD_LEN;
 }
 
+// Recognises the image kind from the first block in the image modes and sets
+// the bytes the CRC skips (font mode takes the whole input as payload).
+// False for an input of no known kind without a custom header.
+bool RecogniseFirstBlock(PakRun *psRun, int iDatalen, uint32_t *pulSkip)
+{
+    if (!RecognisesKind(psRun->iMode))
+        return true;
+    int iKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
+    if (iKind == KIND_UNKNOWN && !lk_cHeader)
+        return false;
+    if (iKind != KIND_UNKNOWN)
+        psRun->iCPU = iKind;
+    *pulSkip = psRun->ulHeaderLen;
+    return true;
+}
+
 // First pass: recognises the kind on the first block and computes the CRC of
 // everything from byte ulHeaderLen on, however the blocks fall.
 int FirstPass(const Files &sFiles, PakRun *psRun, uint32_t *pulCRC, uint32_t *pulTotallen)
@@ -201,15 +217,8 @@ int FirstPass(const Files &sFiles, PakRun *psRun, uint32_t *pulCRC, uint32_t *pu
         if (iDatalen < 0)
             return FailRead();
         if (bFirst) {
-            // Font mode takes the whole input as payload.
-            if (RecognisesKind(psRun->iMode)) {
-                int iKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
-                if (iKind == KIND_UNKNOWN && !lk_cHeader)
-                    break;
-                if (iKind != KIND_UNKNOWN)
-                    psRun->iCPU = iKind;
-                ulSkip = psRun->ulHeaderLen;
-            }
+            if (!RecogniseFirstBlock(psRun, iDatalen, &ulSkip))
+                break;
             bFirst = false;
         }
         uint32_t ulStart = ulSkip < static_cast<uint32_t>(iDatalen) ? ulSkip : static_cast<uint32_t>(iDatalen);
