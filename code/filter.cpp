@@ -48,7 +48,6 @@ int sState;
 char pcSize[FIELD_SLACK + 2];
 int iSizeI;
 int iTimeout;
-int bRetBinData;
 std::uint32_t uiRecvSize;
 
 // The answer being parsed: its shown bytes so far (the frame from its start
@@ -149,102 +148,94 @@ void StartAnswer()
     lk_bAnswerRestart = false;
 }
 
-// A number field byte that is neither digit nor terminator: ignored among the
-// field's first bytes, else the answer is abandoned.
+// Gives the answer up: it is shown as far as it came, offending byte included.
 Outcome Abandon()
 {
     sState = ST_IDLE;
-    bRetBinData = 0;
     uiRecvSize = 0;  // a size taken from a first number no longer counts
     return SCAN_SHOWN;
 }
 
-Outcome FieldJunk() { return iTimeout <= FIELD_SLACK ? SCAN_OPEN : Abandon(); }
+// The one byte an answer may go on with, into iNext; any other abandons it.
+Outcome Expect(unsigned char c, unsigned char cWanted, int iNext)
+{
+    if (c != cWanted)
+        return Abandon();
+    sState = iNext;
+    return SCAN_OPEN;
+}
+
+// The end byte ends the answer; every other byte belongs to it.
+Outcome UpToEnd(unsigned char c)
+{
+    if (c != static_cast<unsigned char>(lk_cETB))
+        return SCAN_OPEN;
+    sState = ST_IDLE;
+    return SCAN_SHOWN;
+}
+
+Outcome StartSizeField(int iField)
+{
+    iSizeI = iTimeout = 0;
+    sState = iField;
+    return SCAN_OPEN;
+}
+
+// A byte of a size answer's first or second number. Digits first, then the
+// end byte, then ";" after the first number; any other byte is ignored among
+// the field's first bytes and abandons the answer after them.
+Outcome ParseSizeByte(unsigned char c)
+{
+    iTimeout++;
+    if (IsDigit(c)) {
+        StoreDigit(c);
+        return SCAN_OPEN;
+    }
+    if (c == static_cast<unsigned char>(lk_cETB)) {
+        if (sState == ST_SIZE)
+            TakeSize();
+        sState = ST_BINARY;
+        return SCAN_SIZE;
+    }
+    if (c == ';' && sState == ST_SIZE) {
+        TakeSize();
+        return StartSizeField(ST_SIZE2);
+    }
+    return iTimeout <= FIELD_SLACK ? SCAN_OPEN : Abandon();
+}
 
 // One byte of an answer; SCAN_OPEN while the answer goes on.
 Outcome ParseAnswerByte(unsigned char c)
 {
-    const auto cETB = static_cast<unsigned char>(lk_cETB);
     switch (sState) {
     case ST_START:
         sState = c == 'A' ? ST_A : c == 'T' ? ST_T : ST_OTHER;
         return SCAN_OPEN;
     case ST_A:
-        if (c == 'O') {
-            bRetBinData = 1;
-            sState = ST_AO;
-        } else {
-            sState = (c == 'A' || c == 'U') ? ST_REPLY : ST_OTHER;
-        }
+        sState = c == 'O' ? ST_AO : (c == 'A' || c == 'U') ? ST_REPLY : ST_OTHER;
         return SCAN_OPEN;
     case ST_T:
-        if (c != 'D')
-            return Abandon();
-        sState = ST_TD;
-        return SCAN_OPEN;
+        return Expect(c, 'D', ST_TD);
     case ST_TD:
-        if (c != '"')
-            return Abandon();
-        lk_iAnswerLen = 0;  // only the text is shown
-        sState = ST_TEXT;
-        return SCAN_OPEN;
+        if (c == '"')
+            lk_iAnswerLen = 0;  // only the text is shown
+        return Expect(c, '"', ST_TEXT);
     case ST_TEXT:
         if (c == '"')
             sState = ST_TEXT_END;
         return SCAN_OPEN;
-    case ST_TEXT_END:
-        if (c != cETB)
-            return SCAN_OPEN;
-        sState = ST_IDLE;
-        return SCAN_SHOWN;
     case ST_AO:
-        if (c != 'K')
-            return Abandon();
-        sState = ST_AOK;
-        return SCAN_OPEN;
+        return Expect(c, 'K', ST_AOK);
     case ST_AOK:
-        if (c != ';')
-            return Abandon();
-        iSizeI = iTimeout = 0;
-        sState = ST_SIZE;
-        return SCAN_OPEN;
+        return c == ';' ? StartSizeField(ST_SIZE) : Abandon();
     case ST_REPLY:
         // A "*" makes the reply a size answer, even when it is the end byte too.
-        if (c == '*') {
-            bRetBinData = 1;
-            iSizeI = iTimeout = 0;
-            sState = ST_SIZE;
-            return SCAN_OPEN;
-        }
-        if (c != cETB)
-            return SCAN_OPEN;
-        sState = ST_IDLE;
-        return SCAN_SHOWN;
+        return c == '*' ? StartSizeField(ST_SIZE) : UpToEnd(c);
     case ST_SIZE:
     case ST_SIZE2:
-        iTimeout++;
-        if (IsDigit(c)) {
-            StoreDigit(c);
-            return SCAN_OPEN;
-        }
-        if (c == cETB) {
-            if (sState == ST_SIZE)
-                TakeSize();
-            sState = ST_BINARY;
-            return SCAN_SIZE;
-        }
-        if (c == ';' && sState == ST_SIZE) {
-            TakeSize();
-            iSizeI = iTimeout = 0;
-            sState = ST_SIZE2;
-            return SCAN_OPEN;
-        }
-        return FieldJunk();
-    default: // ST_OTHER
-        if (c != cETB)
-            return SCAN_OPEN;
-        sState = ST_IDLE;
-        return SCAN_SHOWN;
+        return ParseSizeByte(c);
+    default:  // ST_TEXT_END, ST_OTHER
+        return UpToEnd(c);
     }
 }
 
@@ -258,7 +249,6 @@ Outcome Scan(const unsigned char *data, int len, int *piStart, int *piEnd)
     for (int i = 0; i < len; i++) {
         unsigned char c = data[i];
         if (sState == ST_IDLE) {
-            bRetBinData = 0;
             if (c != static_cast<unsigned char>(lk_cSOH))
                 continue;
             StartAnswer();
@@ -324,7 +314,7 @@ void FilterSetIo(const FilterIo *psIo) { lk_psIo = psIo != nullptr ? psIo : &gl_
 void FilterReset(void)
 {
     sState = ST_IDLE;
-    iSizeI = iTimeout = bRetBinData = 0;
+    iSizeI = iTimeout = 0;
     uiRecvSize = 0;
     StartAnswer();
 }
