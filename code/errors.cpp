@@ -1,4 +1,4 @@
-// The error reporter: debug diagnostic, message, closing the socket, exit.
+// The error reporter: debug diagnostic, message, clean-up, exit.
 #include "errors.h"
 
 #include <libintl.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "netlink.h"
+#include "ending.h"
 #include "platform.h"
 #include "settings.h"
 
@@ -78,9 +78,10 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     if (!bEnds)
         return;
 
-    // Either thread may get here while the other still uses the socket.
-    ShutdownNetwork();
+    // The clean-up comes before the debug pause, so that the other thread
+    // meets a link that is shut down rather than going on with it.
+    RunEndHooks();
     if (gl_bDebug)
         PlatSleep(5000);
-    PlatExit(iCode);
+    EndProcess(iCode);
 }

@@ -3,10 +3,12 @@
 //
 // main runs once straight through: catalogue, defaults, options, files, link,
 // prologue frames, data, end. Every failure on the way ends the process through
-// HandleError with the failure's exit code.
+// HandleError with the failure's exit code; every end goes through EndProcess,
+// which releases the link first.
 #include <cstdio>
 
 #include "catalogue.h"
+#include "ending.h"
 #include "errors.h"
 #include "netlink.h"
 #include "options.h"
@@ -57,8 +59,10 @@ void OpenFiles(void)
     }
 }
 
+// Opens the link; from then on every end of the process releases it.
 void OpenLink(void)
 {
+    AtEnd(lk_itfUsed ? SerialRelease : ShutdownNetwork);
     if (lk_itfUsed)
         lk_handleSerial = InitSerial();
     else
@@ -144,6 +148,7 @@ void CloseAll(void)
 int main(int argc, char** argv)
 {
     PlatInitProcess();
+    CatchEndSignals();
     BindCatalogue(argc > 0 ? argv[0] : nullptr);
     InitSettings();
     ParseOptions(argc, argv);
@@ -167,10 +172,10 @@ int main(int argc, char** argv)
             if (!lk_itfUsed)
                 FlushNetwork();
             LeaveReceiver();
-            PlatExit(0);
+            EndProcess(0);
         }
         WaitReceiver();
     }
     CloseAll();
-    return 0;
+    EndProcess(0);
 }

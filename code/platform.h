@@ -50,6 +50,12 @@ std::uint64_t PlatNowMs(void);
 // flushed, nothing else of the program runs any more.
 [[noreturn]] void PlatExit(int iStatus);
 
+// Calls pfnHandler when the process is asked to end from outside (an interrupt,
+// a termination request, a hang-up of its terminal), then lets the request end
+// the process as it would have without the handler. pfnHandler runs in a
+// signal handler: only async-signal-safe calls.
+void PlatOnTerminate(void (*pfnHandler)(void));
+
 // A second thread of the program.
 using PlatThread = std::uintptr_t;
 // Starts pfnBody on a new thread; false when it cannot be started.

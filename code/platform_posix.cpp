@@ -127,6 +127,38 @@ void PlatExit(int iStatus)
 
 namespace {
 
+constexpr int lk_iEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+void (*volatile lk_pfnOnTerminate)(void);
+
+// Runs the handler, then ends the process by the signal's default action.
+void TerminateSignal(int iSignal)
+{
+    const int iSavedErrno = errno;
+    lk_pfnOnTerminate();
+    std::signal(iSignal, SIG_DFL);
+    raise(iSignal);
+    errno = iSavedErrno;
+}
+
+}  // namespace
+
+void PlatOnTerminate(void (*pfnHandler)(void))
+{
+    lk_pfnOnTerminate = pfnHandler;
+    struct sigaction sAction;
+    std::memset(&sAction, 0, sizeof sAction);
+    sAction.sa_handler = TerminateSignal;
+    sigfillset(&sAction.sa_mask);
+    for (int iSignal : lk_iEndSignals) {
+        // A signal that was ignored when the program started stays ignored.
+        struct sigaction sOld;
+        if (sigaction(iSignal, nullptr, &sOld) == 0 && sOld.sa_handler != SIG_IGN)
+            sigaction(iSignal, &sAction, nullptr);
+    }
+}
+
+namespace {
+
 void* ThreadEntry(void* pvBody)
 {
     reinterpret_cast<void (*)(void)>(pvBody)();

@@ -158,6 +158,26 @@ void PlatExit(int iStatus)
     _exit(iStatus);
 }
 
+namespace {
+
+void (*volatile lk_pfnOnTerminate)(void);
+
+// Ctrl+C, Ctrl+Break, a closed console, log-off, shut-down: the handler runs,
+// and returning FALSE lets the system end the process as it would have.
+BOOL WINAPI ConsoleCtrl(DWORD /*dwType*/)
+{
+    lk_pfnOnTerminate();
+    return FALSE;
+}
+
+}  // namespace
+
+void PlatOnTerminate(void (*pfnHandler)(void))
+{
+    lk_pfnOnTerminate = pfnHandler;
+    SetConsoleCtrlHandler(ConsoleCtrl, TRUE);
+}
+
 bool PlatThreadStart(PlatThread* pThread, void (*pfnBody)(void))
 {
     HANDLE hThread = CreateThread(nullptr, 0, ThreadEntry, reinterpret_cast<LPVOID>(pfnBody), 0, nullptr);

@@ -29,3 +29,8 @@ int SerialRead(unsigned char* pucBuf, int iSize);
 
 // Closes the port if it is open.
 void CloseSerial(void);
+
+// Lets other programs open the port once this process has ended, without
+// closing it: the port's exclusive mode is cleared. Async-signal-safe, so it
+// can run in a signal handler or while the other thread uses the port.
+void SerialRelease(void);

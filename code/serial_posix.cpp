@@ -241,13 +241,15 @@ PlatSerial InitSerial(void)
     int fd = OpenPort(pcPath);
     if (fd < 0)
         HandleError(ERR_SERIAL, -1, __FILE__, __LINE__, nullptr);
+    // Known at once, so that every end from here on releases the port.
+    lk_handleSerial = fd;
+    lk_bSerialClosed = false;
     SerialMode sMode;
     if (!BuildSerialMode(pcMode, &sMode))
         HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
     if (!ApplyMode(fd, sMode))
         HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
     SetReadTimeouts();
-    lk_bSerialClosed = false;
     return fd;
 }
 
@@ -303,4 +305,10 @@ void CloseSerial(void)
         return;
     ioctl(PortFd(), TIOCNXCL);
     close(PortFd());
+}
+
+void SerialRelease(void)
+{
+    if (lk_handleSerial != PLAT_NO_SERIAL && !lk_bSerialClosed.load())
+        ioctl(PortFd(), TIOCNXCL);
 }

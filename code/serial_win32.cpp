@@ -170,3 +170,9 @@ void CloseSerial(void)
         CloseHandle(lk_osRead.hEvent);
     CloseHandle(Port());
 }
+
+void SerialRelease(void)
+{
+    // A COM port is held by its handle alone, which the system closes with
+    // the process.
+}

@@ -5,10 +5,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -396,6 +398,60 @@ TEST(SerialLink, PortLockedByAnotherProgramIsBusy)
     close(fd);
     EXPECT_EQ(r.iStatus, 240);
     EXPECT_EQ(r.err, "Device or resource busy\n");
+}
+
+// Every way a run ends releases the port: a later run by an ordinary user
+// (whom the terminal's exclusive mode stops, unlike root) opens it, while the
+// device side of the line stays open.
+TEST(SerialLink, EveryEndingReleasesThePort)
+{
+    struct Ending {
+        Strings args;
+        std::string answer;  // sent by the device once the port is set up
+        int iSignal;         // sent to the run instead
+        int iStatus;
+    };
+    const std::string SOH = "\x01", ETB = "\x17";
+    const Ending endings[] = {
+        {{}, "", 0, 0},
+        {{"-r5", "-o/dev/full"}, "hello", 0, 250},
+        {{"-d5"}, "", 0, 240},
+        {{"-r5", "-l", "-m0"}, SOH + "TD\"hi\"" + ETB, 0, 0},
+        {{"-r5", "-l"}, SOH + "AOK;2" + ETB + "ok", 0, 0},
+        {{"-tx", "-l", "-r"}, SOH + "TD\"Restart\"" + ETB, 0, 0},
+        {{"-rs"}, "", 0, 0},
+        {{"-rt1"}, "", 0, 1},
+        {{"-r"}, "", SIGTERM, SIGTERM},
+        {{"-r"}, "", SIGINT, SIGINT},
+    };
+    RunSetup sUser;
+    if (!UnprivilegedUser(&sUser)) {
+        GTEST_SKIP() << "no unprivileged user to run as";
+    }
+    for (const Ending& e : endings) {
+        PtyPair pty;
+        SCOPED_TRACE(testing::PrintToString(e.args) + " signal " + std::to_string(e.iSignal));
+        ASSERT_EQ(chmod(pty.Path().c_str(), 0666), 0);
+        RunSetup sSetup = sUser;
+        sSetup.args = {pty.PortArg()};
+        sSetup.args.insert(sSetup.args.end(), e.args.begin(), e.args.end());
+        sSetup.input = "job";
+        SenderProcess sender(sSetup);
+        if (!e.answer.empty() || e.iSignal != 0) {
+            ASSERT_TRUE(pty.WaitRaw());
+        }
+        if (!e.answer.empty())
+            pty.Send(e.answer);
+        if (e.iSignal != 0)
+            sender.Signal(e.iSignal);
+        RunResult r = sender.Wait();
+        EXPECT_EQ(r.iStatus, e.iStatus) << r.err;
+        EXPECT_EQ(r.bExited, e.iSignal == 0);
+
+        sSetup.args = {pty.PortArg()};
+        r = RunMorlink(sSetup);
+        EXPECT_EQ(r.iStatus, 0) << "the next run cannot open the port: " << r.err;
+    }
 }
 
 }  // namespace

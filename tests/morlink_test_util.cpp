@@ -1,6 +1,8 @@
 #include "morlink_test_util.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +83,9 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
             close(0);
         if (sSetup.bCloseStderr)
             close(2);
+        if (sSetup.iUid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(sSetup.iGid)) != 0 ||
+                                 setuid(static_cast<uid_t>(sSetup.iUid)) != 0))
+            _exit(126);
         execve(sPath.c_str(), vArgv.data(), vEnvp.data());
         _exit(127);
     }
@@ -129,6 +134,18 @@ RunResult RunArgs(const std::vector<std::string>& args, const std::string& input
     sSetup.args = args;
     sSetup.input = input;
     return RunMorlink(sSetup);
+}
+
+bool UnprivilegedUser(RunSetup* psSetup)
+{
+    if (geteuid() != 0)
+        return true;
+    const passwd* psUser = getpwnam("nobody");
+    if (psUser == nullptr)
+        return false;
+    psSetup->iUid = static_cast<int>(psUser->pw_uid);
+    psSetup->iGid = static_cast<int>(psUser->pw_gid);
+    return true;
 }
 
 std::string MorlinkPath()

@@ -18,7 +18,13 @@ struct RunSetup {
     bool bCloseStdin = false;
     bool bCloseStderr = false;
     double dKillAfter = 60;            // seconds; a run still going then is killed
+    int iUid = -1;                     // run as this user (and its group), from root
+    int iGid = -1;
 };
+
+// A user without privileges to run the sender as: nobody when the tests run
+// as root, else the tests' own user. False when there is none.
+bool UnprivilegedUser(RunSetup* psSetup);
 
 struct RunResult {
     bool bExited = false;              // false: ended by a signal

@@ -1,0 +1,25 @@
+// The one way the process ends. Modules that hold something the system keeps
+// after the process is gone (the serial port's exclusive mode) or that the
+// other thread may still use (the socket) register a clean-up hook; every end,
+// a normal one, a failure, the answer filter's or a signal, runs the hooks
+// once and then ends the process.
+#pragma once
+
+// A clean-up hook. It may run in a signal handler or while the other thread
+// still uses the link: it makes only async-signal-safe calls and closes no
+// descriptor.
+using EndHook = void (*)(void);
+
+// Registers a hook; registering the same hook again has no effect.
+void AtEnd(EndHook pfnHook);
+
+// Runs the registered hooks, once per process: later calls do nothing.
+void RunEndHooks(void);
+
+// Catches the requests to end the process (interrupt, termination, hang-up):
+// the hooks run, then the request ends the process as it would have.
+void CatchEndSignals(void);
+
+// Runs the hooks, flushes the standard streams and ends the process with
+// iStatus, from any thread.
+[[noreturn]] void EndProcess(int iStatus);
