@@ -8,12 +8,14 @@
 //     session when all have come.
 // After a shown answer, mode 1 writes a line end and goes on; mode 0 ends.
 // An answer unfinished at the end of a block is held in a buffer of its own and
-// completed with the next block, so a frame cut across reads is shown whole.
+// completed with the next block, so a frame cut across reads is shown whole;
+// when receiving ends first, FilterFlush writes it as the device sent it.
 #include "filter.h"
 
 #include <climits>
 #include <cstring>
 
+#include "ending.h"
 #include "errors.h"
 #include "platform.h"
 #include "settings.h"
@@ -50,13 +52,19 @@ int iSizeI;
 int iTimeout;
 std::uint32_t uiRecvSize;
 
-// The answer being parsed: its shown bytes so far (the frame from its start
-// byte, or only the text of a quoted-text answer). When it outgrows the buffer
-// the held bytes are shown early and the answer goes on being shown as it comes.
+// The answer being parsed, as the device sent it from its start byte. Of a
+// quoted-text answer only the text between the quotes is shown: from
+// lk_iShowFrom up to lk_iShowTo (-1 while the text is open). When the answer
+// outgrows the buffer the held bytes are shown early and the answer goes on
+// being shown as it comes; bytes after a closed text are kept only while
+// there is room, since they are never shown.
 unsigned char lk_pcAnswer[ANSWER_MAX];
 int lk_iAnswerLen;
+int lk_iShowFrom;
+int lk_iShowTo;
 bool lk_bAnswerShown;   // part of the answer was already written
 bool lk_bAnswerRestart; // the answer's text begins with "Restart"
+bool lk_bWriteFailed;   // a write failed: nothing more is written
 
 const FilterIo *lk_psIo = &gl_sFilterIoDefault;
 int lk_fd;
@@ -75,6 +83,7 @@ bool WriteOut(const void *pData, int len)
     while (len > 0) {
         int n = lk_psIo->pfnWrite(lk_fd, puc, len);
         if (n <= 0) {
+            lk_bWriteFailed = true;
             End(ERR_RECEIVE);
             return false;
         }
@@ -115,10 +124,13 @@ void StoreDigit(unsigned char c)
         pcSize[iSizeI++] = static_cast<char>(c);
 }
 
+// End of the part of the held answer that is shown.
+int ShownEnd() { return lk_iShowTo >= 0 ? lk_iShowTo : lk_iAnswerLen; }
+
 // Shows the start of an answer text: clears the remote console first.
 bool BeginShowing()
 {
-    lk_bAnswerRestart = lk_iAnswerLen >= 7 && memcmp(lk_pcAnswer, "Restart", 7) == 0;
+    lk_bAnswerRestart = ShownEnd() - lk_iShowFrom >= 7 && memcmp(lk_pcAnswer + lk_iShowFrom, "Restart", 7) == 0;
     lk_bAnswerShown = true;
     if (lk_bRemCon && !lk_psIo->pfnClearScreen(lk_fd)) {
         End(ERR_RECEIVE);
@@ -131,11 +143,13 @@ bool BeginShowing()
 bool Keep(unsigned char c)
 {
     if (lk_iAnswerLen == ANSWER_MAX) {
+        if (sState == ST_TEXT_END)
+            return true;
         if (!lk_bAnswerShown && !BeginShowing())
             return false;
-        if (!WriteOut(lk_pcAnswer, lk_iAnswerLen))
+        if (!WriteOut(lk_pcAnswer + lk_iShowFrom, lk_iAnswerLen - lk_iShowFrom))
             return false;
-        lk_iAnswerLen = 0;
+        lk_iAnswerLen = lk_iShowFrom = 0;
     }
     lk_pcAnswer[lk_iAnswerLen++] = c;
     return true;
@@ -143,16 +157,18 @@ bool Keep(unsigned char c)
 
 void StartAnswer()
 {
-    lk_iAnswerLen = 0;
+    lk_iAnswerLen = lk_iShowFrom = 0;
+    lk_iShowTo = -1;
     lk_bAnswerShown = false;
     lk_bAnswerRestart = false;
 }
 
 // Gives the answer up: it is shown as far as it came, offending byte included.
+// A size already taken from the first number stays in force: the bytes that
+// follow are counted down.
 Outcome Abandon()
 {
-    sState = ST_IDLE;
-    uiRecvSize = 0;  // a size taken from a first number no longer counts
+    sState = sState == ST_SIZE2 && uiRecvSize != 0 ? ST_BINARY : ST_IDLE;
     return SCAN_SHOWN;
 }
 
@@ -218,11 +234,13 @@ Outcome ParseAnswerByte(unsigned char c)
         return Expect(c, 'D', ST_TD);
     case ST_TD:
         if (c == '"')
-            lk_iAnswerLen = 0;  // only the text is shown
+            lk_iShowFrom = lk_iAnswerLen;  // only the text is shown
         return Expect(c, '"', ST_TEXT);
     case ST_TEXT:
-        if (c == '"')
+        if (c == '"') {
+            lk_iShowTo = lk_iAnswerLen - 1;
             sState = ST_TEXT_END;
+        }
         return SCAN_OPEN;
     case ST_AO:
         return Expect(c, 'K', ST_AOK);
@@ -259,9 +277,7 @@ Outcome Scan(const unsigned char *data, int len, int *piStart, int *piEnd)
                 return SCAN_OPEN;
             continue;
         }
-        // Text bytes are kept without their closing quote; bytes after it are not shown.
-        bool bKeep = sState != ST_TEXT_END && !(sState == ST_TEXT && c == '"');
-        if (bKeep && !Keep(c))
+        if (!Keep(c))
             return SCAN_OPEN;
         eOutcome = ParseAnswerByte(c);
         if (eOutcome != SCAN_OPEN) {
@@ -278,10 +294,11 @@ int FinishShown(int iEnd, int len)
 {
     if (!lk_bAnswerShown && !BeginShowing())
         return len;
-    if (!WriteOut(lk_pcAnswer, lk_iAnswerLen))
+    if (!WriteOut(lk_pcAnswer + lk_iShowFrom, ShownEnd() - lk_iShowFrom))
         return len;
-    lk_iAnswerLen = 0;
-    if (lk_bRemConExitWhenReset && lk_bAnswerRestart) {
+    const bool bRestart = lk_bAnswerRestart;
+    StartAnswer();
+    if (lk_bRemConExitWhenReset && bRestart) {
         if (lk_ulTimeout != 0)
             lk_psIo->pfnPause(std::uint64_t{lk_ulTimeout} * 1000);
         End(0);
@@ -316,6 +333,18 @@ void FilterReset(void)
     sState = ST_IDLE;
     iSizeI = iTimeout = 0;
     uiRecvSize = 0;
+    lk_bWriteFailed = false;
+    StartAnswer();
+}
+
+void FilterFlush(int fd)
+{
+    const bool bHeld = sState != ST_IDLE && sState != ST_BINARY;
+    if (!lk_bXDCL || !bHeld || lk_bWriteFailed)
+        return;
+    lk_fd = fd;
+    WriteOut(lk_pcAnswer, lk_iAnswerLen);
+    sState = ST_IDLE;
     StartAnswer();
 }
 
@@ -355,13 +384,13 @@ int HandleData(int fd, const unsigned char *data, int len)
 
 namespace {
 
-void EndProcess(int iCode)
+void EndSession(int iCode)
 {
     if (iCode == 0)
-        PlatExit(0);
+        EndProcess(0);
     HandleError(ERR_RECEIVE, ERR_RECEIVE, __FILE__, __LINE__, nullptr);
 }
 
 } // namespace
 
-const FilterIo gl_sFilterIoDefault = {PlatWrite, EndProcess, PlatClearScreen, PlatSleep};
+const FilterIo gl_sFilterIoDefault = {PlatWrite, EndSession, PlatClearScreen, PlatSleep};

@@ -27,6 +27,10 @@ void FilterSetIo(const FilterIo *psIo);
 // Puts the parser back to its start: idle, no transfer, no held answer.
 void FilterReset(void);
 
+// Receiving ends: an answer still unfinished is written as the device sent it,
+// from its start byte on, unless a write has failed. Parsing starts afresh.
+void FilterFlush(int fd);
+
 // Handles a received block; returns how many of its bytes were consumed (the
 // caller hands over the rest again). May end the process.
 int HandleData(int fd, const unsigned char *data, int len);

@@ -25,8 +25,10 @@ int lk_fdOut = 1;
 PlatThread lk_thread;
 bool lk_bThreadStarted;
 
+// Receiving ends: an answer still held back by the filter is written first.
 void ReportTimeout(void)
 {
+    FilterFlush(lk_fdOut);
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
 }
 
@@ -57,6 +59,7 @@ bool Silence(void)
 // ends at once.
 void ConnectionClosed(std::uint64_t ullLastData)
 {
+    FilterFlush(lk_fdOut);
     if (lk_ulTimeout == 0)
         return;
     std::uint64_t ullLimit = std::uint64_t{lk_ulTimeout} * 1000;

@@ -234,10 +234,11 @@ TEST_F(Filter, OversizedSizeSaturates)
 
 TEST_F(Filter, NumberFieldToleratesThirtyTwoOtherBytes)
 {
-    // A second number abandoned: its first number no longer announces data.
-    Feed(SOH + "AOK;5;" + std::string(33, 'y') + ETB + "abcdefgh");
-    EXPECT_EQ(rec.out, SOH + "AOK;5;" + std::string(33, 'y') + "\n" + ETB + "abcdefgh");
-    EXPECT_EQ(rec.endCode, -1);
+    // A second number abandoned: the first number's size still counts down.
+    std::string frame2 = SOH + "AOK;5;" + std::string(33, 'y');
+    Feed(frame2 + "abcdefgh");
+    EXPECT_EQ(rec.out, frame2 + "\nabcdefgh");
+    EXPECT_EQ(rec.endCode, 0);
 
     SetUp();
     Feed(SOH + "AOK;" + std::string(32, 'x') + "5" + ETB + "abcde");
@@ -249,6 +250,32 @@ TEST_F(Filter, NumberFieldToleratesThirtyTwoOtherBytes)
     EXPECT_EQ(Call(frame + "5" + ETB), static_cast<int>(frame.size()));
     EXPECT_EQ(rec.out, frame + "\n") << "the 33rd other byte abandons the answer";
     EXPECT_EQ(rec.endCode, -1);
+}
+
+// Receiving ends with an answer unfinished: it is written as it came.
+TEST_F(Filter, FlushWritesTheHeldAnswerAsSent)
+{
+    const std::string cases[] = {SOH + "XYZ partial", SOH + "TD" + Q + "Hel", SOH + "TD" + Q + "Hi" + Q + "x",
+                                 SOH + "AOK;12;3", SOH};
+    for (const std::string &held : cases) {
+        SetUp();
+        Feed("ab" + held);
+        FilterFlush(1);
+        EXPECT_EQ(rec.out, "ab" + held);
+        FilterFlush(1);
+        Feed("cd");
+        EXPECT_EQ(rec.out, "ab" + held + "cd") << "flushed once, then parsing starts afresh";
+    }
+    SetUp();
+    Feed(SOH + "AOK;3" + ETB + "a");
+    FilterFlush(1);
+    EXPECT_EQ(rec.out, "a") << "binary data are never held";
+    SetUp();
+    rec.failWrites = true;
+    Feed("zz" + SOH + "TD" + Q + "x");
+    rec.failWrites = false;
+    FilterFlush(1);
+    EXPECT_EQ(rec.out, "") << "nothing after a failed write";
 }
 
 TEST_F(Filter, OtherFrameCharacters)

@@ -136,6 +136,39 @@ TEST(Receive, RemoteConsoleOverUdp)
               "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17job");
 }
 
+// An answer cut short when receiving ends (time-out, -rt time-out, the device
+// closing) is written as the device sent it.
+TEST(Receive, UnfinishedAnswerWrittenWhenReceivingEnds)
+{
+    struct Case {
+        std::string sTimeout, sAnswer, sEnd, sOut;
+        int iStatus;
+    };
+    const std::string SOH = "\x01";
+    const Case cases[] = {
+        {"-r1", "ab\\x01XYZ partial", "sleep:0", "ab" + SOH + "XYZ partial", 0},
+        {"-rt1", "\\x01TD\"Hel", "sleep:0", SOH + "TD\"Hel", 1},
+        {"-r", "\\x01AOK;1", "close", SOH + "AOK;1", 0},
+    };
+    for (const Case& c : cases) {
+        SimDevice dev;
+        RunResult r = Talk(dev, {c.sTimeout, "-l", "-m1"}, "job", {"recv:3", "send:" + c.sAnswer, c.sEnd});
+        EXPECT_EQ(r.out, c.sOut) << c.sAnswer;
+        EXPECT_EQ(r.iStatus, c.iStatus) << c.sAnswer;
+    }
+}
+
+// A size answer whose second number is given up still announces its data.
+TEST(Receive, AbandonedSecondNumberKeepsTheSize)
+{
+    SimDevice dev;
+    const std::string frame = std::string("\x01") + "AOK;5;" + std::string(33, 'x');
+    RunResult r = Talk(dev, {"-r4", "-l", "-m1"}, "job", {"recv:3", "send:\\x01AOK;5;" + std::string(33, 'x') + "abcdefgh"});
+    EXPECT_EQ(r.out, frame + "\nabcdefgh");
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "") << "the countdown ends the run, not the time-out";
+}
+
 }  // namespace
 
 namespace {
