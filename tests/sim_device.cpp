@@ -287,10 +287,15 @@ bool SimDevice::Step(const SimStep& sStep)
     case SimStep::SLEEP:
         return Pump(sStep.ullValue);
     case SimStep::HOLD: {
+        const std::uint64_t ullEnd = NowMs() + sStep.ullValue;
         m_bStalled = true;
         bool bOn = Pump(sStep.ullValue);
         m_bStalled = false;
-        return bOn;
+        // A sender that closes meanwhile has left its data queued: the hold
+        // is waited out, and the steps after it read them.
+        while (!bOn && !m_bStop && NowMs() < std::min(ullEnd, m_ullDeadline))
+            usleep(10000);
+        return bOn || (!m_bStop && NowMs() < m_ullDeadline);
     }
     case SimStep::STALL:
         m_bStalled = true;

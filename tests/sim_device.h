@@ -18,7 +18,8 @@ struct SimStep {
         SEND,   // send sData
         BLOB,   // send ullValue bytes of a fixed pattern (SimBlobByte)
         SLEEP,  // wait ullValue ms, still reading
-        HOLD,   // read nothing for ullValue ms: the sender's data pile up
+        HOLD,   // read nothing for ullValue ms: the sender's data pile up,
+                // and are read afterwards even if the sender has closed
         STALL,  // stop reading for good
         CLOSE,  // close the connection
         RESET,  // reset the connection
