@@ -42,12 +42,14 @@ void SendFrame(const char* pcCommand)
 }
 
 // Input and output files, opened before the link so that a bad name ends the
-// run before any connection is made.
+// run before any connection is made. A directory opens on some systems but
+// cannot be read: it is refused here like a name that does not open, rather
+// than after the first frames have gone out.
 void OpenFiles(void)
 {
     if (lk_pcIFilename[0] != '\0') {
         lk_pFileI = std::fopen(lk_pcIFilename, "rb");
-        if (lk_pFileI == nullptr)
+        if (lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
     if (lk_pcOFilename[0] != '\0') {

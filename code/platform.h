@@ -76,6 +76,11 @@ bool PlatSetBinary(int fd);
 // Size in bytes of the file open on fd. False when the system cannot tell.
 bool PlatFileSize(int fd, std::uint64_t* pullSize);
 
+// What is open on fd: a regular file, a directory, or anything else (a device,
+// a pipe, a socket). PLAT_FILE_UNKNOWN when the system cannot tell.
+enum PlatFileKind { PLAT_FILE_REGULAR, PLAT_FILE_DIRECTORY, PLAT_FILE_OTHER, PLAT_FILE_UNKNOWN };
+PlatFileKind PlatFileKindOf(int fd);
+
 // Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
 int PlatRead(int fd, void* pBuf, int size);
 

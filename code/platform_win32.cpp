@@ -214,6 +214,16 @@ bool PlatFileSize(int fd, std::uint64_t* pullSize)
     return true;
 }
 
+PlatFileKind PlatFileKindOf(int fd)
+{
+    struct _stati64 sStat;
+    if (_fstati64(fd, &sStat) != 0)
+        return PLAT_FILE_UNKNOWN;
+    if ((sStat.st_mode & _S_IFMT) == _S_IFREG)
+        return PLAT_FILE_REGULAR;
+    return (sStat.st_mode & _S_IFMT) == _S_IFDIR ? PLAT_FILE_DIRECTORY : PLAT_FILE_OTHER;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return _read(fd, pBuf, static_cast<unsigned int>(size));

@@ -98,16 +98,22 @@ TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
     EXPECT_EQ(r.err, "error during sending\n");
 }
 
-TEST(Failures, UnreadableInputIsASendError)
+TEST(Failures, DirectoryAsInputFileEndsWith255BeforeAnyConnection)
 {
-    // A directory opens, but reading it fails.
-    SimDevice fake;
+    // A directory opens, but cannot be read: it is refused at once, before a
+    // MemCard frame could announce a length that never comes.
     ScratchDir dir;
-    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Dir()});
-    fake.Collect();
-    EXPECT_EQ(r.iStatus, 251);
-    EXPECT_EQ(r.err, "error during sending\n");
-    EXPECT_EQ(fake.connections, Strings{""});
+    for (const Strings& args : {Strings{}, Strings{"-a/x"}}) {
+        SimDevice fake;
+        Strings all = {"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Dir()};
+        all.insert(all.end(), args.begin(), args.end());
+        RunResult r = RunArgs(all);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 255);
+        EXPECT_EQ(r.err, kProgramError);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(fake.connections.empty());
+    }
 }
 
 TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)
