@@ -81,6 +81,11 @@ bool PlatFileSize(int fd, std::uint64_t* pullSize);
 enum PlatFileKind { PLAT_FILE_REGULAR, PLAT_FILE_DIRECTORY, PLAT_FILE_OTHER, PLAT_FILE_UNKNOWN };
 PlatFileKind PlatFileKindOf(int fd);
 
+// True when pcPath names the very file open on fd, by the system's file
+// identity (device and inode, or volume and file index), whatever the names.
+// False when pcPath names no file or either cannot be examined.
+bool PlatSameFile(int fd, const char* pcPath);
+
 // Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
 int PlatRead(int fd, void* pBuf, int size);
 

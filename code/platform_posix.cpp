@@ -201,6 +201,13 @@ PlatFileKind PlatFileKindOf(int fd)
     return S_ISDIR(sStat.st_mode) ? PLAT_FILE_DIRECTORY : PLAT_FILE_OTHER;
 }
 
+bool PlatSameFile(int fd, const char* pcPath)
+{
+    struct stat sOpen, sNamed;
+    return fstat(fd, &sOpen) == 0 && stat(pcPath, &sNamed) == 0 && sOpen.st_dev == sNamed.st_dev &&
+           sOpen.st_ino == sNamed.st_ino;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     ssize_t n;

@@ -116,6 +116,37 @@ TEST(Failures, DirectoryAsInputFileEndsWith255BeforeAnyConnection)
     }
 }
 
+TEST(Failures, OutputThatIsTheInputFileEndsWith255AndLeavesItWhole)
+{
+    // By the same name, another spelling of it, a hard link and a symbolic link.
+    ScratchDir dir;
+    const std::string input = Noise(5000, 8);
+    const std::string path = dir.Write("job.prn", input);
+    ASSERT_EQ(link(path.c_str(), dir.Path("hard.prn").c_str()), 0);
+    ASSERT_EQ(symlink(path.c_str(), dir.Path("soft.prn").c_str()), 0);
+    for (const char* pcOut : {"job.prn", "./job.prn", "hard.prn", "soft.prn"}) {
+        dir.Write("job.prn", input);
+        SimDevice fake;
+        RunSetup sSetup;
+        sSetup.args = {"-s127.0.0.1", fake.TcpPortArg(), "-ijob.prn", std::string("-o") + pcOut, "-r1"};
+        sSetup.cwd = dir.Dir();
+        RunResult r = RunMorlink(sSetup);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 255) << pcOut;
+        EXPECT_EQ(r.err, kProgramError) << pcOut;
+        EXPECT_TRUE(ReadFile(path) == input) << pcOut << ": " << ReadFile(path).size() << " bytes left";
+        EXPECT_TRUE(fake.connections.empty()) << pcOut;
+    }
+
+    // A device may be both: nothing of it is destroyed.
+    SimDevice fake;
+    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i/dev/null", "-o/dev/null"});
+    fake.Collect();
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(fake.connections, Strings{""});
+}
+
 TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)
 {
     // The MemCard frame cannot announce the length of a file of 4 GiB or more.
