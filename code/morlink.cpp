@@ -6,6 +6,7 @@
 // HandleError with the failure's exit code; every end goes through EndProcess,
 // which releases the link first.
 #include <cstdio>
+#include <cstring>
 
 #include "catalogue.h"
 #include "ending.h"
@@ -43,16 +44,31 @@ void SendFrame(const char* pcCommand)
     SendData(pucBuf, n + 2);
 }
 
+// True when creating the output would empty the input file before it is sent:
+// the same name, or another name of the same file. A device or a pipe, such
+// as /dev/null, may well be both.
+bool OutputIsInput(void)
+{
+    int fd = PlatFileNo(lk_pFileI);
+    if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
+        return false;
+    return std::strcmp(lk_pcIFilename, lk_pcOFilename) == 0 || PlatSameFile(fd, lk_pcOFilename);
+}
+
 // Input and output files, opened before the link so that a bad name ends the
-// run before any connection is made.
+// run before any connection is made. A directory opens on some systems but
+// cannot be read: it is refused here like a name that does not open, rather
+// than after the first frames have gone out. So is an output that is the input.
 void OpenFiles(void)
 {
     if (lk_pcIFilename[0] != '\0') {
         lk_pFileI = std::fopen(lk_pcIFilename, "rb");
-        if (lk_pFileI == nullptr)
+        if (lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
     if (lk_pcOFilename[0] != '\0') {
+        if (lk_pFileI != nullptr && OutputIsInput())
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
         lk_pFileO = std::fopen(lk_pcOFilename, "wb");
         if (lk_pFileO == nullptr)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);

@@ -82,6 +82,16 @@ bool PlatSetBinary(int fd);
 // Size in bytes of the file open on fd. False when the system cannot tell.
 bool PlatFileSize(int fd, std::uint64_t* pullSize);
 
+// What is open on fd: a regular file, a directory, or anything else (a device,
+// a pipe, a socket). PLAT_FILE_UNKNOWN when the system cannot tell.
+enum PlatFileKind { PLAT_FILE_REGULAR, PLAT_FILE_DIRECTORY, PLAT_FILE_OTHER, PLAT_FILE_UNKNOWN };
+PlatFileKind PlatFileKindOf(int fd);
+
+// True when pcPath names the very file open on fd, by the system's file
+// identity (device and inode, or volume and file index), whatever the names.
+// False when pcPath names no file or either cannot be examined.
+bool PlatSameFile(int fd, const char* pcPath);
+
 // Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
 int PlatRead(int fd, void* pBuf, int size);
 

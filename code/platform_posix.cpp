@@ -223,6 +223,23 @@ bool PlatFileSize(int fd, std::uint64_t* pullSize)
     return true;
 }
 
+PlatFileKind PlatFileKindOf(int fd)
+{
+    struct stat sStat;
+    if (fstat(fd, &sStat) != 0)
+        return PLAT_FILE_UNKNOWN;
+    if (S_ISREG(sStat.st_mode))
+        return PLAT_FILE_REGULAR;
+    return S_ISDIR(sStat.st_mode) ? PLAT_FILE_DIRECTORY : PLAT_FILE_OTHER;
+}
+
+bool PlatSameFile(int fd, const char* pcPath)
+{
+    struct stat sOpen, sNamed;
+    return fstat(fd, &sOpen) == 0 && stat(pcPath, &sNamed) == 0 && sOpen.st_dev == sNamed.st_dev &&
+           sOpen.st_ino == sNamed.st_ino;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     ssize_t n;

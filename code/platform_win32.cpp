@@ -234,6 +234,35 @@ bool PlatFileSize(int fd, std::uint64_t* pullSize)
     return true;
 }
 
+PlatFileKind PlatFileKindOf(int fd)
+{
+    struct _stati64 sStat;
+    if (_fstati64(fd, &sStat) != 0)
+        return PLAT_FILE_UNKNOWN;
+    if ((sStat.st_mode & _S_IFMT) == _S_IFREG)
+        return PLAT_FILE_REGULAR;
+    return (sStat.st_mode & _S_IFMT) == _S_IFDIR ? PLAT_FILE_DIRECTORY : PLAT_FILE_OTHER;
+}
+
+bool PlatSameFile(int fd, const char* pcPath)
+{
+    // The C runtime's stat has no inode numbers here: the volume serial
+    // number and the file index tell one file.
+    BY_HANDLE_FILE_INFORMATION sOpen, sNamed;
+    if (IsClosed(fd) || GetFileInformationByHandle(OsHandle(fd), &sOpen) == 0)
+        return false;
+    // No access asked for: only the attributes are read; backup semantics
+    // open a directory too.
+    HANDLE hFile = CreateFileA(pcPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    const bool bDone = GetFileInformationByHandle(hFile, &sNamed) != 0;
+    CloseHandle(hFile);
+    return bDone && sOpen.dwVolumeSerialNumber == sNamed.dwVolumeSerialNumber &&
+           sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return _read(fd, pBuf, static_cast<unsigned int>(size));

@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 
@@ -76,10 +78,17 @@ TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
     int fd = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     fake.AcceptAndClose();
-    // Our own writes fail once the sender has ended; that must not end the test.
+    // Input until the sender has ended, however much its kernel queues before
+    // the device's reset comes back; our writes then fail, which must not end
+    // the test. A sender still reading after 20 s has missed the reset.
     auto pfnOld = std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(fcntl(fd, F_SETFL, O_NONBLOCK), 0);
     const std::string block(65536, 'x');
-    for (int i = 0; i < 64 && write(fd, block.data(), block.size()) > 0; ++i) {
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < tEnd) {
+        pollfd sPoll = {fd, POLLOUT, 0};
+        if (poll(&sPoll, 1, 50) > 0 && write(fd, block.data(), block.size()) < 0 && errno != EAGAIN)
+            break;
     }
     close(fd);
     std::signal(SIGPIPE, pfnOld);
@@ -89,15 +98,52 @@ TEST(Failures, SendingToAClosedConnectionIsASendErrorNotASignal)
     EXPECT_EQ(r.err, "error during sending\n");
 }
 
-TEST(Failures, UnreadableInputIsASendError)
+TEST(Failures, DirectoryAsInputFileEndsWith255BeforeAnyConnection)
 {
-    // A directory opens, but reading it fails.
-    SimDevice fake;
+    // A directory opens, but cannot be read: it is refused at once, before a
+    // MemCard frame could announce a length that never comes.
     ScratchDir dir;
-    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Dir()});
+    for (const Strings& args : {Strings{}, Strings{"-a/x"}}) {
+        SimDevice fake;
+        Strings all = {"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Dir()};
+        all.insert(all.end(), args.begin(), args.end());
+        RunResult r = RunArgs(all);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 255);
+        EXPECT_EQ(r.err, kProgramError);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(fake.connections.empty());
+    }
+}
+
+TEST(Failures, OutputThatIsTheInputFileEndsWith255AndLeavesItWhole)
+{
+    // By the same name, another spelling of it, a hard link and a symbolic link.
+    ScratchDir dir;
+    const std::string input = Noise(5000, 8);
+    const std::string path = dir.Write("job.prn", input);
+    ASSERT_EQ(link(path.c_str(), dir.Path("hard.prn").c_str()), 0);
+    ASSERT_EQ(symlink(path.c_str(), dir.Path("soft.prn").c_str()), 0);
+    for (const char* pcOut : {"job.prn", "./job.prn", "hard.prn", "soft.prn"}) {
+        dir.Write("job.prn", input);
+        SimDevice fake;
+        RunSetup sSetup;
+        sSetup.args = {"-s127.0.0.1", fake.TcpPortArg(), "-ijob.prn", std::string("-o") + pcOut, "-r1"};
+        sSetup.cwd = dir.Dir();
+        RunResult r = RunMorlink(sSetup);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 255) << pcOut;
+        EXPECT_EQ(r.err, kProgramError) << pcOut;
+        EXPECT_TRUE(ReadFile(path) == input) << pcOut << ": " << ReadFile(path).size() << " bytes left";
+        EXPECT_TRUE(fake.connections.empty()) << pcOut;
+    }
+
+    // A device may be both: nothing of it is destroyed.
+    SimDevice fake;
+    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i/dev/null", "-o/dev/null"});
     fake.Collect();
-    EXPECT_EQ(r.iStatus, 251);
-    EXPECT_EQ(r.err, "error during sending\n");
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(fake.connections, Strings{""});
 }
 

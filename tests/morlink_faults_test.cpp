@@ -17,7 +17,10 @@ RunSetup SenderSetup(const SimDevice& dev, const Strings& args, const std::strin
     RunSetup sSetup;
     sSetup.args = {"-s127.0.0.1", dev.TcpPortArg()};
     sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
-    sSetup.input = input;
+    if (input == kEndlessInput)
+        sSetup.stdinPath = kEndlessInput;
+    else
+        sSetup.input = input;
     sSetup.dKillAfter = 20;
     return sSetup;
 }
@@ -33,18 +36,20 @@ RunResult Talk(SimDevice& dev, const Strings& args, const std::string& input, co
 const std::string kSendError = "error during sending\n";
 const std::string kReceiveError = "error during receiving\n";
 
+// The device's small receive buffer and the endless input: the reset always
+// meets a sender that is still sending, however much the machine's kernel
+// would otherwise take in for the device.
 TEST(Faults, ResetInTheMiddleOfATransfer)
 {
-    const std::string input(16 << 20, 'd');
-    SimDevice plain;
-    RunResult r = Talk(plain, {}, input, {"recv:100000", "reset"});
+    SimDevice plain(SimBuffer::SMALL);
+    RunResult r = Talk(plain, {}, kEndlessInput, {"recv:100000", "reset"});
     EXPECT_TRUE(r.bExited);
     EXPECT_EQ(r.iStatus, 251);
     EXPECT_EQ(r.err, kSendError);
 
     // With a receiver, whichever thread meets the reset first reports it.
-    SimDevice receiving;
-    r = Talk(receiving, {"-r"}, input, {"recv:100000", "reset"});
+    SimDevice receiving(SimBuffer::SMALL);
+    r = Talk(receiving, {"-r"}, kEndlessInput, {"recv:100000", "reset"});
     EXPECT_TRUE(r.bExited);
     EXPECT_TRUE(r.iStatus == 251 || r.iStatus == 250) << r.iStatus;
     if (r.iStatus == 251)
@@ -102,12 +107,13 @@ TEST(Faults, SizeAnswerCutShortByTheDevice)
     EXPECT_LT(r.dCpu, 0.5);
 }
 
-// The device takes a little, then no more: its window fills and sending blocks.
+// The device takes a little, then no more: its small window fills and sending
+// blocks, for good (endless input) or until the device resumes (an input
+// larger than the sender's kernel can hold besides).
 TEST(Faults, DeviceThatStopsReading)
 {
-    const std::string input(64 << 20, 'w');
-    SimDevice exits;
-    RunResult r = Talk(exits, {"-rt2"}, input, {"recv:1000", "stall"});
+    SimDevice exits(SimBuffer::SMALL);
+    RunResult r = Talk(exits, {"-rt2"}, kEndlessInput, {"recv:1000", "stall"});
     EXPECT_EQ(r.iStatus, 1);
     EXPECT_EQ(r.err, "Timeout\n");
     EXPECT_GE(r.dWall, 1.9);
@@ -115,7 +121,8 @@ TEST(Faults, DeviceThatStopsReading)
 
     // The device resumes, as a print spooler does: the time-out is reported,
     // and the sender goes on until all is delivered.
-    SimDevice resumes;
+    const std::string input(SimSenderBufferLimit() + (8 << 20), 'w');
+    SimDevice resumes(SimBuffer::SMALL);
     r = Talk(resumes, {"-r2"}, input, {"recv:1000", "hold:3500"});
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.err, "Timeout\n");
@@ -124,12 +131,11 @@ TEST(Faults, DeviceThatStopsReading)
 
 TEST(Faults, WaitingForADeviceEndsAtOnceOnASignal)
 {
-    const std::string input(64 << 20, 'w');
     for (int iSignal : {SIGTERM, SIGINT}) {
         for (const Strings& args : {Strings{"-rs"}, Strings{"-r"}, Strings{}}) {
-            SimDevice dev;
+            SimDevice dev(SimBuffer::SMALL);
             dev.Play(SimScript({"recv:1000", "stall"}), false, 30000);
-            SenderProcess sender(SenderSetup(dev, args, input));
+            SenderProcess sender(SenderSetup(dev, args, kEndlessInput));
             usleep(1000000);
             sender.Signal(iSignal);
             RunResult r = sender.Wait();

@@ -327,8 +327,9 @@ TEST(SerialLink, WithoutTimeoutKeepsReadingUntilTheLineHangsUp)
 
 TEST(SerialLink, HangUpWhileSending)
 {
-    // Nobody reads the device side, so the sender is still writing when the
-    // line goes; with a receiver either thread may meet the hang-up first.
+    // Nobody reads the device side and the input has no end, so the sender is
+    // still writing when the line goes, however much the terminal buffers;
+    // with a receiver either thread may meet the hang-up first.
     for (bool bReceive : {false, true}) {
         SCOPED_TRACE(bReceive ? "with receiver" : "without receiver");
         PtyPair pty;
@@ -336,7 +337,7 @@ TEST(SerialLink, HangUpWhileSending)
         sSetup.args = {pty.PortArg()};
         if (bReceive)
             sSetup.args.push_back("-r");
-        sSetup.input = Noise(1 << 20, 5);
+        sSetup.stdinPath = kEndlessInput;
         SenderProcess sender(sSetup);
         ASSERT_TRUE(pty.WaitRaw());
         pty.HangUp();

@@ -35,6 +35,11 @@ struct RunResult {
     double dCpu = 0;                   // user and system seconds used
 };
 
+// A standard input without end, as RunSetup::stdinPath: a run with it ends by
+// a fault, a signal or an answer, never by running out of data before the
+// device has done what the test has it do.
+inline const std::string kEndlessInput = "/dev/zero";
+
 // A run of the sender in the background, started by the constructor.
 class SenderProcess {
 public:

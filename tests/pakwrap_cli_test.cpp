@@ -63,6 +63,8 @@ TEST_F(PakwrapCli, ModeAnnouncements)
         {{"IN", "OUT", "/s"}, "Convert firmware: " + io},
         {{"IN", "OUT", "/sx"}, "Convert firmware: " + io},
         {{"IN", "OUT", "/s:zz"}, "Convert firmware: " + io},
+        {{"IN", "OUT", "/s:-1"}, "Convert firmware: " + io},
+        {{"IN", "OUT", "/s:+1000"}, "Convert firmware: " + io},
         {{"IN", "OUT", "/s:FFFFFFFF"}, "Convert firmware: " + io},
         {{"IN", "OUT", "/s:1000"}, "Convert firmware: " + io + ":1000"},
         {{"IN", "OUT", "/s:0x1A2b"}, "Convert firmware: " + io + ":1a2b"},

@@ -77,6 +77,21 @@ TEST_F(PakwrapConvert, Sh3StampsBigEndianCrcAndAddressAcrossBlocks)
     EXPECT_EQ(Output(), expected);
 }
 
+// A sign is no hexadecimal digit: no address is read, and the image's own
+// address field stays as it is, as with /s alone.
+TEST_F(PakwrapConvert, AddressWithASignIsNoAddress)
+{
+    Bytes in = Sh3Image(3000, 12);
+    PutBE(in, 144, 0x11223344u);
+    Bytes expected = in;
+    PutBE(expected, 4, RefCrc(in.data() + 148, 3000));
+    for (const char *sw : {"/s", "/s:-1", "/s:+12", "/s:-0x10"}) {
+        RunResult r = Convert(in, sw);
+        EXPECT_EQ(r.status, 0) << sw;
+        EXPECT_EQ(Output(), expected) << sw;
+    }
+}
+
 TEST_F(PakwrapConvert, Sh3OfExactlyHeaderSizeGetsCrcOfNothing)
 {
     RunResult r = Convert(Sh3Image(0, 1), "/l");

@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -144,11 +145,27 @@ std::vector<SimStep> SimScript(const std::vector<std::string>& vSteps)
     return vScript;
 }
 
-SimDevice::SimDevice(const char* pcAddr)
+std::size_t SimSenderBufferLimit()
+{
+    // Three figures: least, initial, largest; the initial one may exceed the largest.
+    std::ifstream file("/proc/sys/net/ipv4/tcp_wmem");
+    std::size_t uLeast = 0, uInitial = 0, uLargest = 0;
+    if (!(file >> uLeast >> uInitial >> uLargest))
+        throw std::runtime_error("cannot read net.ipv4.tcp_wmem");
+    return std::max(uInitial, uLargest);
+}
+
+SimDevice::SimDevice(const char* pcAddr, SimBuffer eBuffer)
 {
     in_addr sAddr{};
     Check(inet_pton(AF_INET, pcAddr, &sAddr) == 1, "address");
     m_fdListen = BoundSocket(SOCK_STREAM, &m_usTcpPort, sAddr.s_addr);
+    if (eBuffer == SimBuffer::SMALL) {
+        // Before listen: the accepted connections inherit it, and the window
+        // they offer is sized by it from the start.
+        int iSize = SIM_SMALL_RECEIVE_BUFFER;
+        Check(setsockopt(m_fdListen, SOL_SOCKET, SO_RCVBUF, &iSize, sizeof iSize) == 0, "SO_RCVBUF");
+    }
     Check(listen(m_fdListen, 16) == 0, "listen");
     m_fdUdp = BoundSocket(SOCK_DGRAM | SOCK_NONBLOCK, &m_usUdpPort, sAddr.s_addr);
 }
@@ -287,10 +304,15 @@ bool SimDevice::Step(const SimStep& sStep)
     case SimStep::SLEEP:
         return Pump(sStep.ullValue);
     case SimStep::HOLD: {
+        const std::uint64_t ullEnd = NowMs() + sStep.ullValue;
         m_bStalled = true;
         bool bOn = Pump(sStep.ullValue);
         m_bStalled = false;
-        return bOn;
+        // A sender that closes meanwhile has left its data queued: the hold
+        // is waited out, and the steps after it read them.
+        while (!bOn && !m_bStop && NowMs() < std::min(ullEnd, m_ullDeadline))
+            usleep(10000);
+        return bOn || (!m_bStop && NowMs() < m_ullDeadline);
     }
     case SimStep::STALL:
         m_bStalled = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -18,7 +19,8 @@ struct SimStep {
         SEND,   // send sData
         BLOB,   // send ullValue bytes of a fixed pattern (SimBlobByte)
         SLEEP,  // wait ullValue ms, still reading
-        HOLD,   // read nothing for ullValue ms: the sender's data pile up
+        HOLD,   // read nothing for ullValue ms: the sender's data pile up,
+                // and are read afterwards even if the sender has closed
         STALL,  // stop reading for good
         CLOSE,  // close the connection
         RESET,  // reset the connection
@@ -40,10 +42,24 @@ inline unsigned char SimBlobByte(std::uint64_t i)
     return static_cast<unsigned char>((i * 31 + (i >> 9)) & 0xFF);
 }
 
+// The receive buffer of the device's TCP connections. KERNEL lets the kernel
+// size it, growing up to net.ipv4.tcp_rmem's limit (32 MiB on some machines),
+// so that a device that stops reading, or resets, may still have taken in all
+// the sender sent. SMALL fixes it at SIM_SMALL_RECEIVE_BUFFER: whatever the
+// machine, a device that stops reading soon stops the sender, and a reset meets
+// a sender that is still sending, given an input larger than SimSenderBufferLimit().
+enum class SimBuffer { KERNEL, SMALL };
+constexpr int SIM_SMALL_RECEIVE_BUFFER = 32768;
+
+// The most a sender's kernel keeps queued on one TCP connection on this
+// machine: its send buffer grows by itself up to net.ipv4.tcp_wmem's limit.
+std::size_t SimSenderBufferLimit();
+
 class SimDevice {
 public:
     // Listens on 127.0.0.1, or on an address of a test network namespace.
-    explicit SimDevice(const char* pcAddr = "127.0.0.1");
+    explicit SimDevice(const char* pcAddr = "127.0.0.1", SimBuffer eBuffer = SimBuffer::KERNEL);
+    explicit SimDevice(SimBuffer eBuffer) : SimDevice("127.0.0.1", eBuffer) {}
     ~SimDevice();
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
@@ -55,7 +71,8 @@ public:
 
     // Without a script: the kernel queues what the sender sends, and Collect()
     // reads it after the sender has ended, each TCP connection in the order
-    // they came, and every UDP datagram.
+    // they came, and every UDP datagram. For a few KiB: what any loopback
+    // connection and socket queue.
     void AcceptAndClose();  // takes the next connection and closes it at once
     void Collect();
 

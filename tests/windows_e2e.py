@@ -228,6 +228,22 @@ def morlink_failures(env, c):
     c.equal("missing input: status 255", status, 255)
     c.equal("missing input: message", text(err), "programm error (i.e. false argument)\n")
 
+    # A directory, or the input file as the output, ends the run before any connection.
+    env.write("job.prn", b"job\r\n" * 100)
+    for name, argv in (("directory as input", ["-i."]),
+                       ("output that is the input", ["-ijob.prn", "-ojob.prn"]),
+                       ("output that is the input by another name", ["-ijob.prn", "-o.\\JOB.PRN"])):
+        dev = Device(env, [])
+        status, _, err, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-r1"] + argv)
+        dev.proc.kill()
+        dev.proc.wait()
+        c.equal(f"{name}: status 255 and message", (status, text(err)),
+                (255, "programm error (i.e. false argument)\n"))
+    c.equal("output that is the input: the input is left whole", env.read("job.prn"), b"job\r\n" * 100)
+    dev = Device(env, [])
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-iNUL", "-oNUL"])
+    c.equal("the null device as input and output", (status, dev.received()), (0, b""))
+
     status, _, err, _ = env.morlink_run(["-s127.0.0.1", "-imissing.bin"], extra_env={"LANGUAGE": "de"})
     c.equal("catalogue: German message beside the program", text(err), "Programmfehler (z.B. falsches Argument)\n")
     status, out, _, _ = env.morlink_run(["-s127.0.0.1", "-X"], extra_env={"LANGUAGE": "de", "LANG": "C"})

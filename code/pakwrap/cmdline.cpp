@@ -2,6 +2,7 @@
 // selects the mode and announces what the run will do.
 #include "cmdline.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -85,11 +86,21 @@ bool SelectStore(const char *pcArg, PakRun *psRun)
     return true;
 }
 
-// The firmware switch /s[:Addr]: an optional hexadecimal destination address.
+// True when the text, after the blanks strtoull skips, starts with a sign:
+// strtoull would take it ("-1" as the largest value), but a sign is no digit.
+bool StartsWithSign(const char *pc)
+{
+    while (isspace(static_cast<unsigned char>(*pc)))
+        pc++;
+    return *pc == '+' || *pc == '-';
+}
+
+// The firmware switch /s[:Addr]: an optional hexadecimal destination address,
+// with or without 0x. Where no number can be read, none is given.
 bool SelectFirmware(const char *pcSwitch, PakRun *psRun)
 {
     psRun->iMode = MODE_FIRMWARE;
-    if (pcSwitch[2] == ':') {
+    if (pcSwitch[2] == ':' && !StartsWithSign(pcSwitch + 3)) {
         char *pcEnd = nullptr;
         errno = 0;
         unsigned long long ullAddr = strtoull(pcSwitch + 3, &pcEnd, 16);
