@@ -8,7 +8,7 @@ line per check. Exits non-zero when a check fails. Wine must be started in the
 prefix that WINEPREFIX names (tools/windows-test does all of that).
 
 morlink.exe never runs here without -s127.0.0.1 or a serial port of its own
-(COM9 on a pseudo-terminal, COM8 linked to nothing).
+(COM9 and COM7 on pseudo-terminals, COM8 linked to nothing).
 """
 
 import argparse
@@ -334,6 +334,39 @@ def morlink_serial(env, c):
         os.close(slave)
 
 
+def morlink_serial_line_lost(env, c):
+    """The line goes away while a write waits on the port (COM7)."""
+    com7 = os.path.join(env.prefix, "dosdevices", "com7")
+    master, slave = os.openpty()
+    tty.setraw(master)
+    if os.path.lexists(com7):
+        os.unlink(com7)
+    os.symlink(os.ttyname(slave), com7)
+    try:
+        env.write("long.bin", b"\x55" * (1 << 20))
+        proc = start_wine(env, ["-c7", "-ilong.bin"])
+        # Once the first bytes are out, nothing more is read: the port's
+        # buffer fills and the next write waits until the line is gone.
+        select.select([master], [], [], 20)
+        time.sleep(0.5)
+        os.close(master)
+        master = -1
+        try:
+            _, err = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            _, err = proc.communicate()
+        message = text(err)
+        c.equal("serial: lost line while writing, status 251", proc.returncode, 251)
+        c.check("serial: a failed write gives the system's message",
+                message.count("\n") == 1 and message != "error during sending\n", repr(message))
+    finally:
+        os.unlink(com7)
+        if master >= 0:
+            os.close(master)
+        os.close(slave)
+
+
 # ---------------------------------------------------------------------------
 # pakwrap.exe
 
@@ -449,7 +482,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="windows-e2e.") as work:
         args.work = work
         env = Env(args)
-        for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial):
+        for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
+                      morlink_serial_line_lost):
             group(env, c)
     print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed")
     if c.failed:
