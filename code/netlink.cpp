@@ -63,6 +63,11 @@ void SendData(const unsigned char* pucData, int len)
     else
         iCount = PlatSend(lk_socketClient, pucData, len);
 
+    // A failed system call on the port: its own text, taken before anything
+    // else (the debug dot) can change the last error.
+    if (lk_itfUsed && iCount == SERIAL_SYSTEM_FAILURE)
+        HandleError(ERR_SEND, 0, __FILE__, __LINE__, nullptr);
+
     if (gl_bDebug)
         std::fputc('.', stderr);
 

@@ -15,8 +15,13 @@ extern PlatSerial lk_handleSerial;
 // process (code 240).
 PlatSerial InitSerial(void);
 
-// Writes len bytes to the port, blocking until all are handed over; the count
-// written, or -1.
+// SerialWrite's result when a system call failed and left its last error
+// (PlatLastError) untouched: the reporter shows the system's text for it.
+constexpr int SERIAL_SYSTEM_FAILURE = -2;
+
+// Writes len bytes to the port, blocking until all are handed over. Returns the
+// count written; -1 on a failure reported with the fixed text, or
+// SERIAL_SYSTEM_FAILURE (Windows).
 int SerialWrite(const unsigned char* pucData, int len);
 
 // Reads up to iSize bytes from the port by its read rules: once bytes have

@@ -115,15 +115,17 @@ PlatSerial InitSerial(void)
 int SerialWrite(const unsigned char* pucData, int len)
 {
     DWORD dwWritten = 0;
-    if (!WriteFile(Port(), pucData, static_cast<DWORD>(len), &dwWritten, &lk_osWrite)) {
-        if (GetLastError() != ERROR_IO_PENDING)
-            return -1;
-        // No write time-out: the write waits for flow control as long as it takes.
-        if (WaitForSingleObject(lk_osWrite.hEvent, INFINITE) != WAIT_OBJECT_0)
-            return -1;
-        if (!GetOverlappedResult(Port(), &lk_osWrite, &dwWritten, FALSE))
-            return -1;
-    }
+    if (WriteFile(Port(), pucData, static_cast<DWORD>(len), &dwWritten, &lk_osWrite))
+        return static_cast<int>(dwWritten);
+    // Each failed call leaves its last error for the reporter; a short count
+    // is left to the caller.
+    if (GetLastError() != ERROR_IO_PENDING)
+        return SERIAL_SYSTEM_FAILURE;
+    // No write time-out: the write waits for flow control as long as it takes.
+    if (WaitForSingleObject(lk_osWrite.hEvent, INFINITE) != WAIT_OBJECT_0)
+        return SERIAL_SYSTEM_FAILURE;
+    if (!GetOverlappedResult(Port(), &lk_osWrite, &dwWritten, FALSE))
+        return SERIAL_SYSTEM_FAILURE;
     return static_cast<int>(dwWritten);
 }
 

@@ -5,4 +5,4 @@ add_executable(pakwrap_tests pakwrap_crc_test.cpp pakwrap_headers_test.cpp pakwr
 target_link_libraries(pakwrap_tests PRIVATE pakwrap_core GTest::gtest_main)
 target_compile_definitions(pakwrap_tests PRIVATE PAKWRAP_BIN="$<TARGET_FILE:pakwrap>")
 add_dependencies(pakwrap_tests pakwrap)
-gtest_discover_tests(pakwrap_tests DISCOVERY_TIMEOUT 30)
+gtest_discover_tests(pakwrap_tests TEST_PREFIX "pakwrap." DISCOVERY_TIMEOUT 30)

@@ -2,12 +2,13 @@
 """End-to-end checks of the Windows build under Wine.
 
 Runs morlink.exe against the simulated device (the Linux simdevice program on
-127.0.0.1) and pakwrap.exe on hand-built images, and prints one PASS or FAIL
+127.0.0.1) and pakwrap.exe on hand-built images and on a sparse input of more than 2 GiB
+(compared with the Linux pakwrap), and prints one PASS or FAIL
 line per check. Exits non-zero when a check fails. Wine must be started in the
 prefix that WINEPREFIX names (tools/windows-test does all of that).
 
 morlink.exe never runs here without -s127.0.0.1 or a serial port of its own
-(COM9 on a pseudo-terminal, COM8 linked to nothing).
+(COM9 and COM7 on pseudo-terminals, COM8 linked to nothing).
 """
 
 import argparse
@@ -17,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 import zlib
@@ -48,6 +50,7 @@ class Env:
         self.morlink = os.path.abspath(args.morlink)
         self.pakwrap = os.path.abspath(args.pakwrap)
         self.simdevice = os.path.abspath(args.simdevice)
+        self.linux_pakwrap = os.path.abspath(args.linux_pakwrap)
         self.work = args.work
         self.prefix = os.environ["WINEPREFIX"]
 
@@ -347,6 +350,39 @@ def morlink_serial(env, c):
         os.close(slave)
 
 
+def morlink_serial_line_lost(env, c):
+    """The line goes away while a write waits on the port (COM7)."""
+    com7 = os.path.join(env.prefix, "dosdevices", "com7")
+    master, slave = os.openpty()
+    tty.setraw(master)
+    if os.path.lexists(com7):
+        os.unlink(com7)
+    os.symlink(os.ttyname(slave), com7)
+    try:
+        env.write("long.bin", b"\x55" * (1 << 20))
+        proc = start_wine(env, ["-c7", "-ilong.bin"])
+        # Once the first bytes are out, nothing more is read: the port's
+        # buffer fills and the next write waits until the line is gone.
+        select.select([master], [], [], 20)
+        time.sleep(0.5)
+        os.close(master)
+        master = -1
+        try:
+            _, err = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            _, err = proc.communicate()
+        message = text(err)
+        c.equal("serial: lost line while writing, status 251", proc.returncode, 251)
+        c.check("serial: a failed write gives the system's message",
+                message.count("\n") == 1 and message != "error during sending\n", repr(message))
+    finally:
+        os.unlink(com7)
+        if master >= 0:
+            os.close(master)
+        os.close(slave)
+
+
 # ---------------------------------------------------------------------------
 # pakwrap.exe
 
@@ -382,18 +418,88 @@ def pakwrap(env, c):
     c.equal("pakwrap: an existing other output is no same file", status, 0)
 
 
+# ---------------------------------------------------------------------------
+# Inputs of more than 2 GiB: a sparse file, so nothing of that size is written.
+# Outputs go to the null device or through a FIFO.
+
+BIG_SIZE = 2**31 + 1000
+
+
+def drain_fifo(path, out):
+    with open(path, "rb") as f:
+        out["head"] = f.read(64)
+        size = len(out["head"])
+        while chunk := f.read(1 << 20):
+            size += len(chunk)
+        out["size"] = size
+
+
+def through_fifo(path, run):
+    """Runs run() while a thread reads the FIFO: (status, first bytes, byte count)."""
+    out = {}
+    reader = threading.Thread(target=drain_fifo, args=(path, out))
+    reader.start()
+    status = run()
+    # A writer that never opened the FIFO leaves the reader waiting: open it once.
+    while reader.is_alive():
+        try:
+            os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
+        except OSError:
+            pass
+        reader.join(0.1)
+    return status, out.get("head"), out.get("size")
+
+
+def linux_pakwrap(env, argv):
+    return subprocess.run([env.linux_pakwrap] + argv, capture_output=True, cwd=env.work, timeout=120)
+
+
+def crc_line(out):
+    return [line for line in text(out).splitlines() if line.startswith("CRC:")]
+
+
+def big_input(env, c):
+    big = os.path.join(env.work, "big.bin")
+    with open(big, "wb") as f:
+        f.write(b"123456789\r\n\x1a\x00" * 10)
+        f.truncate(BIG_SIZE)
+    try:
+        status, out, _, _ = env.run(env.pakwrap, ["big.bin", "NUL", "/f"], timeout=120)
+        linux = linux_pakwrap(env, ["big.bin", os.devnull, "/f"])
+        c.equal("big input: font CRC and length as on Linux", (status, crc_line(out)),
+                (linux.returncode, crc_line(linux.stdout)))
+
+        fifo = os.path.join(env.work, "store.fifo")
+        os.mkfifo(fifo)
+        got = through_fifo(fifo, lambda: env.run(env.pakwrap, ["big.bin", "store.fifo", "/m=dir/x"],
+                                                 timeout=120)[0])
+        want = through_fifo(fifo, lambda: linux_pakwrap(env, ["big.bin", "store.fifo", "/m=dir/x"]).returncode)
+        c.check("big input: stored file announced with its length, as on Linux",
+                got == want and want[2] > BIG_SIZE, f"got {got!r}, want {want!r}")
+
+        dev = Device(env, ["recv:64", "reset"])
+        env.morlink_run(["-s127.0.0.1", dev.arg(), "-abig.bin", "-ibig.bin"], timeout=120)
+        record = dev.received() or b""
+        c.check("big input: morlink announces the whole length",
+                record.startswith(frame(b"Mbig.bin*%d" % BIG_SIZE)), repr(record[:40]))
+    finally:
+        os.unlink(big)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--wine", required=True)
     parser.add_argument("--morlink", required=True)
     parser.add_argument("--pakwrap", required=True)
     parser.add_argument("--simdevice", required=True)
+    parser.add_argument("--linux-pakwrap", required=True, help="the Linux build's pakwrap, for comparison")
     args = parser.parse_args()
     c = Checks()
     with tempfile.TemporaryDirectory(prefix="windows-e2e.") as work:
         args.work = work
         env = Env(args)
-        for group in (pakwrap, morlink_network, morlink_receiving, morlink_failures, morlink_serial):
+        for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
+                      morlink_serial_line_lost):
             group(env, c)
     print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed")
     if c.failed:

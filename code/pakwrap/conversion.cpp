@@ -30,6 +30,10 @@ constexpr int OPEN_CLOEXEC = O_CLOEXEC;
 constexpr int OPEN_CLOEXEC = 0;
 #endif
 
+// The input is measured and rewound with lseek: inputs of 2 GiB and more need
+// the 64-bit offsets that the build asks for (_FILE_OFFSET_BITS).
+static_assert(sizeof(off_t) >= 8, "64-bit file offsets needed");
+
 constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
 
 unsigned char pcbuffer[BLOCK_SIZE];
