@@ -43,8 +43,7 @@ void BindToExecutableDir(const char* pcExeDir)
         bindtextdomain(lk_pcDomain, pcExeDir);
         return;
     }
-    const std::filesystem::path sLocale =
-        std::filesystem::path(pcExeDir).parent_path() / "share" / "locale";
+    const std::filesystem::path sLocale = std::filesystem::path(pcExeDir).parent_path() / "share" / "locale";
     bindtextdomain(lk_pcDomain, sLocale.string().c_str());
 }
 

@@ -24,27 +24,32 @@ namespace {
 
 // Parser states.
 enum {
-    ST_IDLE = 0,      // outside an answer
-    ST_START = 1,     // start byte seen
-    ST_A = 2,         // "A"
-    ST_T = 3,         // "T"
-    ST_TD = 4,        // "TD"
-    ST_TEXT = 5,      // inside the quoted text
-    ST_AO = 6,        // "AO"
-    ST_AOK = 7,       // "AOK"
-    ST_REPLY = 8,     // "AA" or "AU"
-    ST_SIZE = 9,      // first number of a size answer
-    ST_SIZE2 = 10,    // second number, whose value is not used
-    ST_BINARY = 11,   // binary data announced
-    ST_OTHER = 12,    // any other answer, up to its end byte
-    ST_TEXT_END = 13, // after the quoted text, up to the end byte
+    ST_IDLE = 0,       // outside an answer
+    ST_START = 1,      // start byte seen
+    ST_A = 2,          // "A"
+    ST_T = 3,          // "T"
+    ST_TD = 4,         // "TD"
+    ST_TEXT = 5,       // inside the quoted text
+    ST_AO = 6,         // "AO"
+    ST_AOK = 7,        // "AOK"
+    ST_REPLY = 8,      // "AA" or "AU"
+    ST_SIZE = 9,       // first number of a size answer
+    ST_SIZE2 = 10,     // second number, whose value is not used
+    ST_BINARY = 11,    // binary data announced
+    ST_OTHER = 12,     // any other answer, up to its end byte
+    ST_TEXT_END = 13,  // after the quoted text, up to the end byte
 };
 
 // How the scan of one block stopped.
-enum Outcome { SCAN_IDLE, SCAN_OPEN, SCAN_SHOWN, SCAN_SIZE };
+enum Outcome {
+    SCAN_IDLE,
+    SCAN_OPEN,
+    SCAN_SHOWN,
+    SCAN_SIZE
+};
 
-constexpr int FIELD_SLACK = 32;  // bytes a number field may hold besides digits
-constexpr int ANSWER_MAX = 4096; // answer bytes held across blocks
+constexpr int FIELD_SLACK = 32;   // bytes a number field may hold besides digits
+constexpr int ANSWER_MAX = 4096;  // answer bytes held across blocks
 
 int sState;
 char pcSize[FIELD_SLACK + 2];
@@ -62,13 +67,13 @@ unsigned char lk_pcAnswer[ANSWER_MAX];
 int lk_iAnswerLen;
 int lk_iShowFrom;
 int lk_iShowTo;
-bool lk_bAnswerShown;   // part of the answer was already written
-bool lk_bAnswerRestart; // the answer's text begins with "Restart"
-bool lk_bWriteFailed;   // a write failed: nothing more is written
+bool lk_bAnswerShown;    // part of the answer was already written
+bool lk_bAnswerRestart;  // the answer's text begins with "Restart"
+bool lk_bWriteFailed;    // a write failed: nothing more is written
 
-const FilterIo *lk_psIo = &gl_sFilterIoDefault;
+const FilterIo* lk_psIo = &gl_sFilterIoDefault;
 int lk_fd;
-bool lk_bEnded; // the end hook was called during this call (and returned)
+bool lk_bEnded;  // the end hook was called during this call (and returned)
 
 void End(int iCode)
 {
@@ -77,9 +82,9 @@ void End(int iCode)
 }
 
 // Writes all bytes; a failed write ends the process. False when it did so.
-bool WriteOut(const void *pData, int len)
+bool WriteOut(const void* pData, int len)
 {
-    const auto *puc = static_cast<const unsigned char *>(pData);
+    const auto* puc = static_cast<const unsigned char*>(pData);
     while (len > 0) {
         int n = lk_psIo->pfnWrite(lk_fd, puc, len);
         if (n <= 0) {
@@ -93,10 +98,13 @@ bool WriteOut(const void *pData, int len)
     return true;
 }
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The digits of pcSize as an unsigned number, saturating; false without digits.
-bool SizeValue(std::uint32_t *puiValue)
+bool SizeValue(std::uint32_t* puiValue)
 {
     if (iSizeI == 0)
         return false;
@@ -125,7 +133,10 @@ void StoreDigit(unsigned char c)
 }
 
 // End of the part of the held answer that is shown.
-int ShownEnd() { return lk_iShowTo >= 0 ? lk_iShowTo : lk_iAnswerLen; }
+int ShownEnd()
+{
+    return lk_iShowTo >= 0 ? lk_iShowTo : lk_iAnswerLen;
+}
 
 // Shows the start of an answer text: clears the remote console first.
 bool BeginShowing()
@@ -260,7 +271,7 @@ Outcome ParseAnswerByte(unsigned char c)
 // Scans from the block's start until an answer ends (*piEnd: the index after
 // its last byte) or the block ends. *piStart: the index of the start byte of an
 // answer that began in this block, else -1.
-Outcome Scan(const unsigned char *data, int len, int *piStart, int *piEnd)
+Outcome Scan(const unsigned char* data, int len, int* piStart, int* piEnd)
 {
     *piStart = -1;
     Outcome eOutcome = sState == ST_IDLE ? SCAN_IDLE : SCAN_OPEN;
@@ -314,7 +325,7 @@ int FinishShown(int iEnd, int len)
 }
 
 // Bytes that are no answer's, counted against an announced transfer.
-void CountDown(const unsigned char *data, int len)
+void CountDown(const unsigned char* data, int len)
 {
     if (!WriteOut(data, len) || uiRecvSize == 0)
         return;
@@ -324,9 +335,12 @@ void CountDown(const unsigned char *data, int len)
         uiRecvSize -= static_cast<std::uint32_t>(len);
 }
 
-} // namespace
+}  // namespace
 
-void FilterSetIo(const FilterIo *psIo) { lk_psIo = psIo != nullptr ? psIo : &gl_sFilterIoDefault; }
+void FilterSetIo(const FilterIo* psIo)
+{
+    lk_psIo = psIo != nullptr ? psIo : &gl_sFilterIoDefault;
+}
 
 void FilterReset(void)
 {
@@ -348,7 +362,7 @@ void FilterFlush(int fd)
     StartAnswer();
 }
 
-int HandleData(int fd, const unsigned char *data, int len)
+int HandleData(int fd, const unsigned char* data, int len)
 {
     lk_fd = fd;
     lk_bEnded = false;
@@ -391,6 +405,6 @@ void EndSession(int iCode)
     HandleError(ERR_RECEIVE, ERR_RECEIVE, __FILE__, __LINE__, nullptr);
 }
 
-} // namespace
+}  // namespace
 
 const FilterIo gl_sFilterIoDefault = {PlatWrite, EndSession, PlatClearScreen, PlatSleep};

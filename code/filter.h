@@ -9,7 +9,7 @@
 // harness puts its own functions here to observe writes and ends.
 struct FilterIo {
     // Writes like write(2): the count written, or -1.
-    int (*pfnWrite)(int fd, const void *pData, int len);
+    int (*pfnWrite)(int fd, const void* pData, int len);
     // Ends the process: status 0, or ERR_RECEIVE after a failed write. When it
     // returns (a harness), HandleData returns at once with the whole block consumed.
     void (*pfnEnd)(int iCode);
@@ -22,7 +22,7 @@ struct FilterIo {
 extern const FilterIo gl_sFilterIoDefault;
 
 // Replaces the filter's I/O (null restores the default).
-void FilterSetIo(const FilterIo *psIo);
+void FilterSetIo(const FilterIo* psIo);
 
 // Puts the parser back to its start: idle, no transfer, no held answer.
 void FilterReset(void);
@@ -33,4 +33,4 @@ void FilterFlush(int fd);
 
 // Handles a received block; returns how many of its bytes were consumed (the
 // caller hands over the rest again). May end the process.
-int HandleData(int fd, const unsigned char *data, int len);
+int HandleData(int fd, const unsigned char* data, int len);

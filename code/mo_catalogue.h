@@ -13,9 +13,9 @@
 struct MoCatalogue {
     std::vector<unsigned char> vData;
     bool bBigEndian = false;
-    std::uint32_t ulCount = 0;        // number of strings
-    std::uint32_t ulOriginals = 0;    // offset of the table of original strings
-    std::uint32_t ulTranslations = 0; // offset of the table of translations
+    std::uint32_t ulCount = 0;         // number of strings
+    std::uint32_t ulOriginals = 0;     // offset of the table of original strings
+    std::uint32_t ulTranslations = 0;  // offset of the table of translations
 };
 
 // Takes vData as a catalogue: checks the magic number (in either byte order),

@@ -213,7 +213,8 @@ void Usage(const char* pcName)
     std::printf(gettext("\nNetwork is default. Set COM_PORT for using Serial.\n"));
     std::printf(gettext("But -c must be first Option:\n"));
     std::printf(gettext("Example1: Call '%s -c1 -b9600' for using COM1 with a baud rate of 9600.\n"), pcName);
-    std::printf(gettext("\nExample2: Call '%s -s10.102.1.45' for sending data to device 10.102.1.45 on port 9100\n"), pcName);
+    std::printf(gettext("\nExample2: Call '%s -s10.102.1.45' for sending data to device 10.102.1.45 on port 9100\n"),
+                pcName);
     std::printf(gettext("\nExample3: '%s -s10.102.1.45 -r -l5E5F'\n"), pcName);
     std::printf(gettext("Note: There should be no blank between argument and value\n      (i.e. '-p' and '9600')!\n"));
 }

@@ -84,7 +84,12 @@ bool PlatFileSize(int fd, std::uint64_t* pullSize);
 
 // What is open on fd: a regular file, a directory, or anything else (a device,
 // a pipe, a socket). PLAT_FILE_UNKNOWN when the system cannot tell.
-enum PlatFileKind { PLAT_FILE_REGULAR, PLAT_FILE_DIRECTORY, PLAT_FILE_OTHER, PLAT_FILE_UNKNOWN };
+enum PlatFileKind {
+    PLAT_FILE_REGULAR,
+    PLAT_FILE_DIRECTORY,
+    PLAT_FILE_OTHER,
+    PLAT_FILE_UNKNOWN
+};
 PlatFileKind PlatFileKindOf(int fd);
 
 // True when pcPath names the very file open on fd, by the system's file

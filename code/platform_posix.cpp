@@ -3,11 +3,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
-#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -371,8 +371,8 @@ int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& 
     sockaddr_in sIn = ToSockAddr(sAddr);
     sockaddr sGeneric;
     std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
-    return static_cast<int>(sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL,
-                                   &sGeneric, sizeof sIn));
+    return static_cast<int>(
+        sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, &sGeneric, sizeof sIn));
 }
 
 int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)

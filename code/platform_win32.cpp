@@ -3,10 +3,10 @@
 // the system's own error texts.
 #include "platform.h"
 
-#include <winsock2.h>
 #include <mswsock.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -20,7 +20,7 @@ namespace {
 
 // Text of the system's messages: the user's default language.
 constexpr DWORD MESSAGE_FLAGS = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;  // 0x1200
-constexpr DWORD MESSAGE_LANGUAGE = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);                 // 0x400
+constexpr DWORD MESSAGE_LANGUAGE = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);                // 0x400
 constexpr DWORD MESSAGE_MAX = 1023;
 
 // How long the end of a connection waits for the device's last answers once
@@ -123,8 +123,8 @@ void PlatErrorText(int iError, char* pcBuf, std::size_t size)
     if (size == 0)
         return;
     char pcText[MESSAGE_MAX + 1];
-    DWORD n = FormatMessageA(MESSAGE_FLAGS, nullptr, static_cast<DWORD>(iError), MESSAGE_LANGUAGE, pcText,
-                             MESSAGE_MAX, nullptr);
+    DWORD n = FormatMessageA(MESSAGE_FLAGS, nullptr, static_cast<DWORD>(iError), MESSAGE_LANGUAGE, pcText, MESSAGE_MAX,
+                             nullptr);
     // The system's text ends with its own line end, which the caller adds.
     while (n > 0 && (pcText[n - 1] == '\n' || pcText[n - 1] == '\r'))
         --n;

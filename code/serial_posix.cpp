@@ -50,14 +50,12 @@ struct StandardRate {
 };
 
 const StandardRate lk_sRates[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 int PortFd(void)
@@ -131,8 +129,8 @@ tcflag_t ParityFlags(char cParity)
 // express: DSR handshaking.
 bool SetLine(termios* psTerm, const SerialMode& sMode)
 {
-    psTerm->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
-                                              IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
+    psTerm->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                                              ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
     psTerm->c_oflag &= ~static_cast<tcflag_t>(OPOST);
     psTerm->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     psTerm->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
@@ -161,8 +159,8 @@ bool SetModemLines(int fd, const SerialMode& sMode)
 {
     int iRaise = (sMode.bDtr ? TIOCM_DTR : 0) | (sMode.bRts ? TIOCM_RTS : 0);
     int iLower = (TIOCM_DTR | TIOCM_RTS) & ~iRaise;
-    bool bDone = (iLower == 0 || ioctl(fd, TIOCMBIC, &iLower) == 0) &&
-                 (iRaise == 0 || ioctl(fd, TIOCMBIS, &iRaise) == 0);
+    bool bDone =
+        (iLower == 0 || ioctl(fd, TIOCMBIC, &iLower) == 0) && (iRaise == 0 || ioctl(fd, TIOCMBIS, &iRaise) == 0);
     return bDone || errno == ENOTTY || errno == EINVAL;
 }
 
@@ -271,8 +269,7 @@ int SerialWrite(const unsigned char* pucData, int len)
 int SerialRead(unsigned char* pucBuf, int iSize)
 {
     const int fd = PortFd();
-    const std::int64_t llTotalEnd =
-        NowMs() + lk_sTimeouts.llTotalConstantMs + lk_sTimeouts.llTotalPerByteMs * iSize;
+    const std::int64_t llTotalEnd = NowMs() + lk_sTimeouts.llTotalConstantMs + lk_sTimeouts.llTotalPerByteMs * iSize;
     std::int64_t llEnd = llTotalEnd;
     int iCount = 0;
     while (iCount < iSize) {

@@ -87,8 +87,8 @@ PlatSerial InitSerial(void)
     // Exclusive, and overlapped so that a read and a write can be outstanding
     // at once. The mode is parsed only once the port is open, so a missing
     // port is reported before a bad setting.
-    HANDLE hPort = CreateFileA(pcName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE hPort =
+        CreateFileA(pcName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (hPort == INVALID_HANDLE_VALUE)
         HandleError(ERR_SERIAL, -1, __FILE__, __LINE__, nullptr);
 

@@ -12,8 +12,19 @@
 
 namespace {
 
-enum SerialKey { KEY_BAUD, KEY_PARITY, KEY_DATA, KEY_STOP, KEY_TO, KEY_XON, KEY_ODSR, KEY_OCTS,
-                 KEY_DTR, KEY_RTS, KEY_IDSR };
+enum SerialKey {
+    KEY_BAUD,
+    KEY_PARITY,
+    KEY_DATA,
+    KEY_STOP,
+    KEY_TO,
+    KEY_XON,
+    KEY_ODSR,
+    KEY_OCTS,
+    KEY_DTR,
+    KEY_RTS,
+    KEY_IDSR
+};
 
 struct KeyName {
     const char* pcName;
@@ -149,9 +160,8 @@ void FormatSerialMode(char* pcBuf, std::size_t size)
     std::snprintf(pcBuf, size,
                   "baud=%lu parity=%c data=%u stop=%u to=off xon=%s odsr=off octs=off dtr=off "
                   "rts=off idsr=off",
-                  static_cast<unsigned long>(lk_ulBaudRate), lk_cParity,
-                  static_cast<unsigned int>(lk_ui8DataBits), static_cast<unsigned int>(lk_ui8StopBits),
-                  lk_bXon ? "on" : "off");
+                  static_cast<unsigned long>(lk_ulBaudRate), lk_cParity, static_cast<unsigned int>(lk_ui8DataBits),
+                  static_cast<unsigned int>(lk_ui8StopBits), lk_bXon ? "on" : "off");
 }
 
 bool BuildSerialMode(const char* pcMode, SerialMode* psMode)

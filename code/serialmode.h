@@ -10,22 +10,26 @@
 // Buffer for the mode string, terminating NUL included; longer text is cut.
 constexpr std::size_t SERIAL_MODE_SIZE = 100;
 
-enum SerialStopBits : std::uint8_t { SERIAL_STOP_1 = 0, SERIAL_STOP_1_5 = 1, SERIAL_STOP_2 = 2 };
+enum SerialStopBits : std::uint8_t {
+    SERIAL_STOP_1 = 0,
+    SERIAL_STOP_1_5 = 1,
+    SERIAL_STOP_2 = 2
+};
 
 // Line settings of a mode string. A key that the string does not name leaves
 // its field zero.
 struct SerialMode {
     std::uint32_t ulBaudRate;
-    char cParity;                 // 'n' none, 'e' even, 'o' odd, 'm' mark, 's' space; 0 unset
-    std::uint8_t ui8DataBits;     // 5 to 8; 0 unset
+    char cParity;              // 'n' none, 'e' even, 'o' odd, 'm' mark, 's' space; 0 unset
+    std::uint8_t ui8DataBits;  // 5 to 8; 0 unset
     SerialStopBits eStopBits;
-    bool bWriteTimeout;           // to=
-    bool bXon;                    // XON/XOFF for input and output
-    bool bOutDsr;                 // output held back by DSR
-    bool bOutCts;                 // output held back by CTS
-    bool bDtr;                    // DTR raised
-    bool bRts;                    // RTS raised
-    bool bInDsr;                  // input gated by DSR
+    bool bWriteTimeout;  // to=
+    bool bXon;           // XON/XOFF for input and output
+    bool bOutDsr;        // output held back by DSR
+    bool bOutCts;        // output held back by CTS
+    bool bDtr;           // DTR raised
+    bool bRts;           // RTS raised
+    bool bInDsr;         // input gated by DSR
 };
 
 // Formats the mode string of the serial settings (lk_ulBaudRate, lk_cParity,

@@ -13,32 +13,32 @@ constexpr int SERVER_MAX = 255;
 constexpr int MEMCARD_DIR_MAX = 255;
 
 // Link selection and network link.
-extern std::int32_t lk_itfUsed;             // 0 network, 1 serial
-extern char lk_pcServer[SERVER_MAX + 1];    // dotted IPv4 address or host name
-extern std::int32_t lk_iPort;               // only the low 16 bits are used
+extern std::int32_t lk_itfUsed;           // 0 network, 1 serial
+extern char lk_pcServer[SERVER_MAX + 1];  // dotted IPv4 address or host name
+extern std::int32_t lk_iPort;             // only the low 16 bits are used
 extern std::int32_t lk_bUDP;
 
 // Serial link.
-extern char lk_cPort;                       // port number as one character
-extern const char* lk_pcSerialPath;         // -c value that starts with '/', else empty
+extern char lk_cPort;                // port number as one character
+extern const char* lk_pcSerialPath;  // -c value that starts with '/', else empty
 extern std::uint32_t lk_ulBaudRate;
 extern std::uint8_t lk_ui8DataBits;
 extern std::uint8_t lk_ui8StopBits;
-extern char lk_cParity;                     // n, e, o (also m, s)
+extern char lk_cParity;  // n, e, o (also m, s)
 extern std::int32_t lk_bXon;
 
 // Receiving and the answer filter.
 extern std::int32_t lk_bRecv;
-extern std::uint32_t lk_ulTimeout;          // seconds, 0 for none
+extern std::uint32_t lk_ulTimeout;  // seconds, 0 for none
 extern std::int32_t lk_bRecvKeepAlive;
 extern std::int32_t lk_bRecvExitWhenSend;
 extern std::int32_t lk_bRecvExitWhenTimeout;
 extern std::int32_t lk_bXDCL;
-extern std::int32_t lk_sXDCLMode;           // 0 end after an answer, 1 go on
+extern std::int32_t lk_sXDCLMode;  // 0 end after an answer, 1 go on
 extern std::int32_t lk_bRemCon;
 extern std::int32_t lk_bRemConExitWhenReset;
-extern char lk_cSOH;                        // frame start, sent and parsed
-extern char lk_cETB;                        // frame end, sent and parsed
+extern char lk_cSOH;  // frame start, sent and parsed
+extern char lk_cETB;  // frame end, sent and parsed
 
 // Files, prologues and run state. The file names point into the command line;
 // an empty name means the standard stream.
@@ -46,7 +46,7 @@ extern const char* lk_pcIFilename;
 extern const char* lk_pcOFilename;
 extern std::FILE* lk_pFileI;
 extern std::FILE* lk_pFileO;
-extern std::uint32_t lk_ulIFileLen;         // input file length, 0 for standard input
+extern std::uint32_t lk_ulIFileLen;  // input file length, 0 for standard input
 extern std::int32_t lk_bMemCardSave;
 extern char lk_pcMemCardDir[MEMCARD_DIR_MAX + 1];
 extern std::int32_t gl_bDebug;

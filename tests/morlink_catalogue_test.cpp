@@ -56,8 +56,7 @@ TEST(Catalogue, GermanUsageKeepsItsFirstLine)
                               ":\n\nNetzwerk-Optionen:\n"
                               "-sSERVER:    IP-Adresse des Geräts  (Vorgabe: 192.168.0.21)\n";
     EXPECT_EQ(r.out.substr(0, sHead.size()), sHead);
-    EXPECT_NE(r.out.find("Beispiel3: '" + MorlinkPath() + " -s10.102.1.45 -r -l5E5F'\n"),
-              std::string::npos);
+    EXPECT_NE(r.out.find("Beispiel3: '" + MorlinkPath() + " -s10.102.1.45 -r -l5E5F'\n"), std::string::npos);
 }
 
 TEST(Catalogue, EnglishWithoutALanguageSelection)

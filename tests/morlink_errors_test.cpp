@@ -42,14 +42,14 @@ TEST_F(Reporter, TimeoutReturnsAndLeavesTheSocketOpen)
 TEST_F(Reporter, TimeoutEndsWithStatus1WhenSetToEnd)
 {
     lk_bRecvExitWhenTimeout = 1;
-    EXPECT_EXIT(HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr),
-                ::testing::ExitedWithCode(1), "^Timeout\n$");
+    EXPECT_EXIT(HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr), ::testing::ExitedWithCode(1),
+                "^Timeout\n$");
 }
 
 TEST_F(Reporter, TableMessageWithExtraText)
 {
-    EXPECT_EXIT(HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, "block 7"),
-                ::testing::ExitedWithCode(251), "^error during sending\n    block 7\n$");
+    EXPECT_EXIT(HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, "block 7"), ::testing::ExitedWithCode(251),
+                "^error during sending\n    block 7\n$");
 }
 
 TEST_F(Reporter, EveryCodeHasItsMessage)
@@ -72,8 +72,7 @@ TEST_F(Reporter, EveryCodeHasItsMessage)
 
 TEST_F(Reporter, CodeOutsideTheTablePrintsOnlyTheText)
 {
-    EXPECT_EXIT(HandleError(7, 7, __FILE__, __LINE__, "note"), ::testing::ExitedWithCode(7),
-                "^    note\n$");
+    EXPECT_EXIT(HandleError(7, 7, __FILE__, __LINE__, "note"), ::testing::ExitedWithCode(7), "^    note\n$");
 }
 
 TEST_F(Reporter, OtherReasonPrintsTheSystemTextOfTheLastError)

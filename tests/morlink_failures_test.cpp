@@ -14,8 +14,8 @@
 #include <csignal>
 #include <filesystem>
 
-#include "sim_device.h"
 #include "morlink_test_util.h"
+#include "sim_device.h"
 
 namespace {
 

@@ -19,29 +19,35 @@ namespace {
 
 struct Recorder {
     std::string out;
-    int endCode = -1;           // -1: still running
-    int writeLimit = 1 << 30;   // largest count one write accepts
+    int endCode = -1;          // -1: still running
+    int writeLimit = 1 << 30;  // largest count one write accepts
     bool failWrites = false;
     bool terminal = false;
     std::uint64_t pausedMs = 0;
 } rec;
 
-int RecWrite(int, const void *p, int len)
+int RecWrite(int, const void* p, int len)
 {
     if (rec.failWrites)
         return -1;
     int n = std::min(len, rec.writeLimit);
-    rec.out.append(static_cast<const char *>(p), static_cast<size_t>(n));
+    rec.out.append(static_cast<const char*>(p), static_cast<size_t>(n));
     return n;
 }
-void RecEnd(int code) { rec.endCode = code; }
+void RecEnd(int code)
+{
+    rec.endCode = code;
+}
 bool RecClear(int)
 {
     if (rec.terminal)
         rec.out += "<clear>";
     return true;
 }
-void RecPause(std::uint64_t ms) { rec.pausedMs += ms; }
+void RecPause(std::uint64_t ms)
+{
+    rec.pausedMs += ms;
+}
 
 const FilterIo kRecIo = {RecWrite, RecEnd, RecClear, RecPause};
 
@@ -62,14 +68,14 @@ protected:
     void TearDown() override { FilterSetIo(nullptr); }
 
     // One call of the filter; returns what it consumed.
-    int Call(const std::string &block)
+    int Call(const std::string& block)
     {
-        return HandleData(1, reinterpret_cast<const unsigned char *>(block.data()), static_cast<int>(block.size()));
+        return HandleData(1, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
     }
 
     // Hands a received block over as the receiver does: until all of it is
     // consumed or the session ends. Returns the consumed counts of each call.
-    std::vector<int> Feed(const std::string &block)
+    std::vector<int> Feed(const std::string& block)
     {
         std::vector<int> counts;
         int done = 0;
@@ -85,7 +91,7 @@ protected:
     }
 
     // Feeds a stream cut into blocks at the given positions.
-    void FeedCut(const std::string &stream, const std::vector<size_t> &cuts)
+    void FeedCut(const std::string& stream, const std::vector<size_t>& cuts)
     {
         size_t from = 0;
         for (size_t cut : cuts) {
@@ -161,7 +167,7 @@ TEST_F(Filter, AbandonedAnswersShownUpToTheOffendingByte)
     EXPECT_EQ(rec.out, SOH + "TK\n" + ETB);
 
     // "AO" and "AOK" abandoned at the very end of a block are shown all the same.
-    for (const std::string &frame : {SOH + "AOx", SOH + "AOKx", SOH + "TDx"}) {
+    for (const std::string& frame : {SOH + "AOx", SOH + "AOKx", SOH + "TDx"}) {
         rec = Recorder{};
         FilterReset();
         EXPECT_EQ(Call(frame), static_cast<int>(frame.size()));
@@ -224,7 +230,7 @@ TEST_F(Filter, SizeZeroPassesEverythingForever)
 // Sizes beyond 32 bits stay large instead of wrapping to a small count.
 TEST_F(Filter, OversizedSizeSaturates)
 {
-    for (const std::string &digits : {std::string("4294967297"), std::string(40, '9')}) {
+    for (const std::string& digits : {std::string("4294967297"), std::string(40, '9')}) {
         SetUp();
         Feed(SOH + "AOK;" + digits + ETB + "ab");
         Feed(std::string(1000, 'c'));
@@ -257,7 +263,7 @@ TEST_F(Filter, FlushWritesTheHeldAnswerAsSent)
 {
     const std::string cases[] = {SOH + "XYZ partial", SOH + "TD" + Q + "Hel", SOH + "TD" + Q + "Hi" + Q + "x",
                                  SOH + "AOK;12;3", SOH};
-    for (const std::string &held : cases) {
+    for (const std::string& held : cases) {
         SetUp();
         Feed("ab" + held);
         FilterFlush(1);
@@ -343,7 +349,7 @@ struct Stream {
 Stream Kinds()
 {
     Stream s;
-    auto add = [&](const std::string &b, const std::string &shown) {
+    auto add = [&](const std::string& b, const std::string& shown) {
         s.bytes += b;
         s.shown += shown;
     };
@@ -352,7 +358,11 @@ Stream Kinds()
     add(SOH + "Xother" + ETB, SOH + "Xother" + ETB + "\n");
     add(SOH + "TX", SOH + "TX\n");
     add(SOH + "AOK;" + std::string(40, 'x'), SOH + "AOK;" + std::string(33, 'x') + "\n" + std::string(7, 'x'));
-    add(SOH + "AU a*12;7" + ETB + "binary\x01\x17" "data", "binary\x01\x17" "data");
+    add(SOH + "AU a*12;7" + ETB +
+            "binary\x01\x17"
+            "data",
+        "binary\x01\x17"
+        "data");
     return s;
 }
 
@@ -391,7 +401,7 @@ TEST_F(Filter, AnswersLongerThanTheHoldBufferKeepEveryByte)
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <tuple>
 
-#include "sim_device.h"
 #include "morlink_test_util.h"
 #include "options.h"
 #include "settings.h"
+#include "sim_device.h"
 
 namespace {
 
@@ -97,8 +97,8 @@ TEST_F(Options, FrameCharactersFromWholeHexPairs)
 {
     // args, frame start, frame end, parsing on
     const std::tuple<const char*, char, char, int> cases[] = {
-        {"-l5E5F", '\x5E', '\x5F', 1}, {"-n5e5f", '\x5E', '\x5F', 0}, {"-l5E5", '\x5E', '\x17', 1},
-        {"-nFfA0zz", '\xFF', '\xA0', 0}, {"-l", '\x01', '\x17', 1},       {"-l5", '\x01', '\x17', 1},
+        {"-l5E5F", '\x5E', '\x5F', 1},   {"-n5e5f", '\x5E', '\x5F', 0}, {"-l5E5", '\x5E', '\x17', 1},
+        {"-nFfA0zz", '\xFF', '\xA0', 0}, {"-l", '\x01', '\x17', 1},     {"-l5", '\x01', '\x17', 1},
         {"-nZZ", '\x01', '\x17', 0},
     };
     for (const auto& [pcArg, cSOH, cETB, bXDCL] : cases) {
@@ -131,7 +131,8 @@ TEST_F(Options, ParsingStopsAtTheFirstNonOption)
 // The usage text, piece by piece, for the program path shown as sName.
 std::string ExpectedUsage(const std::string& sName)
 {
-    return "morlink (Windows-Version) 0.13\n\n" + sName + " usage:\n\n"
+    return "morlink (Windows-Version) 0.13\n\n" + sName +
+           " usage:\n\n"
            "Network Options:\n"
            "-sSERVER:    Device IP-Address  (Defaults to 192.168.0.21)\n"
            "-pPORT:      Device Port-Number (Defaults to 9100)\n"
@@ -162,9 +163,15 @@ std::string ExpectedUsage(const std::string& sName)
            "-d          :  debug\n"
            "\nNetwork is default. Set COM_PORT for using Serial.\n"
            "But -c must be first Option:\n"
-           "Example1: Call '" + sName + " -c1 -b9600' for using COM1 with a baud rate of 9600.\n"
-           "\nExample2: Call '" + sName + " -s10.102.1.45' for sending data to device 10.102.1.45 on port 9100\n"
-           "\nExample3: '" + sName + " -s10.102.1.45 -r -l5E5F'\n"
+           "Example1: Call '" +
+           sName +
+           " -c1 -b9600' for using COM1 with a baud rate of 9600.\n"
+           "\nExample2: Call '" +
+           sName +
+           " -s10.102.1.45' for sending data to device 10.102.1.45 on port 9100\n"
+           "\nExample3: '" +
+           sName +
+           " -s10.102.1.45 -r -l5E5F'\n"
            "Note: There should be no blank between argument and value\n"
            "      (i.e. '-p' and '9600')!\n";
 }
@@ -189,8 +196,7 @@ TEST(CommandLine, EveryHelpFormPrintsTheUsage)
 
 TEST(CommandLine, UnknownLettersEndWith255OnStandardOutput)
 {
-    Strings unknown = {"-", "/", "-S1.2.3.4", "-e", "-f", "-g", "-j", "-k", "-q", "-v", "-w",
-                       "-y", "-z", "-1", "--"};
+    Strings unknown = {"-", "/", "-S1.2.3.4", "-e", "-f", "-g", "-j", "-k", "-q", "-v", "-w", "-y", "-z", "-1", "--"};
     for (char c = 'A'; c <= 'Z'; ++c)
         if (c != 'H')
             unknown.push_back(std::string("-") + c);
@@ -217,8 +223,8 @@ TEST(CommandLine, OptionErrorsComeBeforeFilesAndLink)
 {
     SimDevice fake;
     ScratchDir dir;
-    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Path("missing"),
-                           "-o" + dir.Path("out"), "-m9"});
+    RunResult r =
+        RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i" + dir.Path("missing"), "-o" + dir.Path("out"), "-m9"});
     fake.Collect();
     EXPECT_EQ(r.iStatus, 255);
     EXPECT_EQ(r.out, "unknown mode (-m) -m9\n");

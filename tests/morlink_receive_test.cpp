@@ -136,8 +136,7 @@ TEST(Receive, RemoteConsoleOverUdp)
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.out, "Ready\n");
     EXPECT_EQ(r.err, "Timeout\n");
-    EXPECT_EQ(dev.datagrams.at(0),
-              "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17job");
+    EXPECT_EQ(dev.datagrams.at(0), "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17job");
 }
 
 // An answer cut short when receiving ends (time-out, -rt time-out, the device
@@ -167,7 +166,8 @@ TEST(Receive, AbandonedSecondNumberKeepsTheSize)
 {
     SimDevice dev;
     const std::string frame = std::string("\x01") + "AOK;5;" + std::string(33, 'x');
-    RunResult r = Talk(dev, {"-r4", "-l", "-m1"}, "job", {"recv:3", "send:\\x01AOK;5;" + std::string(33, 'x') + "abcdefgh"});
+    RunResult r =
+        Talk(dev, {"-r4", "-l", "-m1"}, "job", {"recv:3", "send:\\x01AOK;5;" + std::string(33, 'x') + "abcdefgh"});
     EXPECT_EQ(r.out, frame + "\nabcdefgh");
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.err, "") << "the countdown ends the run, not the time-out";

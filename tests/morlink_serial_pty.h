@@ -11,7 +11,7 @@
 
 class PtyPair {
 public:
-    PtyPair();                       // default (cooked) terminal settings
+    PtyPair();  // default (cooked) terminal settings
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -117,9 +117,26 @@ TEST(SerialMode, AcceptedStrings)
 TEST(SerialMode, RejectedStrings)
 {
     for (const char* pcMode :
-         {"96,n,8,1", "baud=9600,parity=n", "speed=9600", "baud =9600", "baud=", "baud=96x",
-          "baud=4294967296", "parity=no", "parity=x", "parity=", "parity= n", "data=4", "data=9",
-          "data=8x", "stop=0", "stop=3", "stop=1.5x", "to=foobar", "xon=o", "dtr=onn",
+         {"96,n,8,1",
+          "baud=9600,parity=n",
+          "speed=9600",
+          "baud =9600",
+          "baud=",
+          "baud=96x",
+          "baud=4294967296",
+          "parity=no",
+          "parity=x",
+          "parity=",
+          "parity= n",
+          "data=4",
+          "data=9",
+          "data=8x",
+          "stop=0",
+          "stop=3",
+          "stop=1.5x",
+          "to=foobar",
+          "xon=o",
+          "dtr=onn",
           "baud=57600 parity=n data=8 stop=2 to=off xon=off odsr=off octs=off dtr=off rts=off idsr=of"}) {
         SerialMode sMode;
         EXPECT_FALSE(BuildSerialMode(pcMode, &sMode)) << pcMode;
@@ -142,7 +159,7 @@ TEST(SerialPort, DeviceNamedByTheCValue)
 struct TermiosCase {
     Strings args;
     std::uint32_t ulSpeed;
-    tcflag_t cflagSet;      // of CSTOPB, PARODD, CMSPAR
+    tcflag_t cflagSet;  // of CSTOPB, PARODD, CMSPAR
     bool bXon;
 };
 
@@ -355,7 +372,7 @@ TEST(SerialLink, HangUpWhileSending)
 }
 
 struct FailureCase {
-    Strings args;        // a leading "PTY" stands for the pty's -c option
+    Strings args;  // a leading "PTY" stands for the pty's -c option
     const char* pcErr;
 };
 

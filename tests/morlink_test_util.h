@@ -9,16 +9,16 @@
 // How to start the sender. Every run names -s127.0.0.1 (or selects the serial
 // link), so nothing leaves the host.
 struct RunSetup {
-    std::vector<std::string> args;     // after argv[0]
-    std::string input;                 // standard input
-    std::string stdinPath;             // else standard input opened from this path
-    std::vector<std::string> env;      // over PATH and LANG=C
-    std::string argv0;                 // empty: the binary's full path
-    std::string cwd;                   // empty: the test's own
+    std::vector<std::string> args;  // after argv[0]
+    std::string input;              // standard input
+    std::string stdinPath;          // else standard input opened from this path
+    std::vector<std::string> env;   // over PATH and LANG=C
+    std::string argv0;              // empty: the binary's full path
+    std::string cwd;                // empty: the test's own
     bool bCloseStdin = false;
     bool bCloseStderr = false;
-    double dKillAfter = 60;            // seconds; a run still going then is killed
-    int iUid = -1;                     // run as this user (and its group), from root
+    double dKillAfter = 60;  // seconds; a run still going then is killed
+    int iUid = -1;           // run as this user (and its group), from root
     int iGid = -1;
 };
 
@@ -27,12 +27,12 @@ struct RunSetup {
 bool UnprivilegedUser(RunSetup* psSetup);
 
 struct RunResult {
-    bool bExited = false;              // false: ended by a signal
-    int iStatus = -1;                  // exit status, or the signal number
+    bool bExited = false;  // false: ended by a signal
+    int iStatus = -1;      // exit status, or the signal number
     std::string out;
     std::string err;
-    double dWall = 0;                  // seconds from start to end
-    double dCpu = 0;                   // user and system seconds used
+    double dWall = 0;  // seconds from start to end
+    double dCpu = 0;   // user and system seconds used
 };
 
 // A standard input without end, as RunSetup::stdinPath: a run with it ends by

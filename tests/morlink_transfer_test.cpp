@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "sim_device.h"
 #include "morlink_test_util.h"
+#include "sim_device.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ TEST(Transfer, InputFileWithMemCardLengthAfterTheRemoteConsole)
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-aa.txt", "-t", "-i" + dir.Write("f", input)});
     fake.Collect();
     EXPECT_EQ(r.iStatus, 0);
-    const std::string frame("\x01" "Ma.txt*1234\x17");
+    const std::string frame("\x01"
+                            "Ma.txt*1234\x17");
     ASSERT_EQ(frame.size(), 13u);
     EXPECT_EQ(fake.connections, Strings{kRemoteConsole + frame + input});
 }
@@ -71,8 +72,7 @@ TEST(Transfer, UdpSendsOneDatagramPerFrameAndPerBlockOf1022Bytes)
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_TRUE(fake.connections.empty());
     EXPECT_EQ(fake.datagrams, (Strings{"\x01RCRA--r2\x17", "\x01RCRB--r1\x17", "\x01TK\x17", "\x01TD\x17",
-                                       input.substr(0, 1022), input.substr(1022, 1022),
-                                       input.substr(2044)}));
+                                       input.substr(0, 1022), input.substr(1022, 1022), input.substr(2044)}));
 }
 
 TEST(Transfer, PortAbove65535IsCutToItsLow16BitsAndSlashIsAPrefix)

@@ -9,7 +9,7 @@ protected:
     void SetUp() override { dir.Write("in.bin", Concat({Text(std::string("SH3\0", 4)), Bytes(200, 0x5A)})); }
     RunResult Run(std::vector<std::string> args)
     {
-        for (auto &a : args)
+        for (auto& a : args)
             if (a == "IN" || a == "OUT")
                 a = dir.Path(a == "IN" ? "in.bin" : "out.bin");
         return RunPakwrap(args);
@@ -25,24 +25,24 @@ TEST_F(PakwrapCli, RejectionsPrintHelpWithStatus2AndTouchNoFile)
         {},
         {"IN", "OUT"},
         {"IN", "OUT", "/s", "/SH3:1:2:3:x", "extra"},
-        {"IN", "OUT", "s"},                   // no leading slash
-        {"IN", "OUT", "/"},                   // no letter
-        {"IN", "OUT", "/x"},                  // letter outside the table
-        {"IN", "OUT", "/S"},                  // letters are lowercase only
-        {"IN", "OUT", "/r"},                  // restart without a store switch
-        {"IN", "OUT", "/r", "/x=name"},       // fifth argument not of the /m form
-        {"IN", "OUT", "/s", "/SH33:1:2:3:x"}, // four-character tag
-        {"IN", "OUT", "/s", "/SH3:1:2:3"},    // fewer than four colons
+        {"IN", "OUT", "s"},                    // no leading slash
+        {"IN", "OUT", "/"},                    // no letter
+        {"IN", "OUT", "/x"},                   // letter outside the table
+        {"IN", "OUT", "/S"},                   // letters are lowercase only
+        {"IN", "OUT", "/r"},                   // restart without a store switch
+        {"IN", "OUT", "/r", "/x=name"},        // fifth argument not of the /m form
+        {"IN", "OUT", "/s", "/SH33:1:2:3:x"},  // four-character tag
+        {"IN", "OUT", "/s", "/SH3:1:2:3"},     // fewer than four colons
         {"IN", "OUT", "/s", "/SH3:1"},
         {"IN", "OUT", "/s", "/SH"},
         {"IN", "OUT", "/s", ""},
-        {"IN", "OUT", "/m=" + std::string(260, 'n')}, // target name too long
-        {"IN", "OUT", "/s:123456789"},                // address beyond 32 bits
+        {"IN", "OUT", "/m=" + std::string(260, 'n')},  // target name too long
+        {"IN", "OUT", "/s:123456789"},                 // address beyond 32 bits
     };
-    for (const auto &args : rejected) {
+    for (const auto& args : rejected) {
         RunResult r = Run(args);
         std::string shown;
-        for (const auto &a : args)
+        for (const auto& a : args)
             shown += "[" + a + "] ";
         EXPECT_EQ(r.status, 2) << shown;
         EXPECT_EQ(r.out, kHelpText) << shown;
@@ -72,7 +72,7 @@ TEST_F(PakwrapCli, ModeAnnouncements)
         {{"IN", "OUT", "/m=C:/X.BIN", "/ignored"}, "Add file header: " + io + " to C:/X.BIN"},
         {{"IN", "OUT", "/r", "/m=Y"}, "Add file header: " + io + " to Y"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         RunResult r = Run(c.args);
         EXPECT_EQ(r.status, 0) << c.first_line;
         EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.first_line);
@@ -93,7 +93,7 @@ TEST_F(PakwrapCli, CustomHeaderAnnouncedWithoutItsFirstCharacter)
 
 TEST_F(PakwrapCli, StoreWithoutTargetNameWarnsWritesAndFails)
 {
-    for (const auto &args : std::vector<std::vector<std::string>>{{"IN", "OUT", "/m"}, {"IN", "OUT", "/r", "/m"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"IN", "OUT", "/m"}, {"IN", "OUT", "/r", "/m"}}) {
         RunResult r = Run(args);
         EXPECT_EQ(r.out, "Error: You have to specify a filename\n");
         EXPECT_EQ(r.status, 1);
@@ -112,4 +112,4 @@ TEST_F(PakwrapCli, LongFileNamesAreNotCut)
     EXPECT_EQ(dir.Read("out.bin").size(), 14u);
 }
 
-} // namespace
+}  // namespace

@@ -13,7 +13,7 @@ namespace {
 class PakwrapConvert : public ::testing::Test {
 protected:
     // Converts `input` with the switch (and fifth argument) and returns the run.
-    RunResult Convert(const Bytes &input, const std::string &sw, const std::string &fifth = "")
+    RunResult Convert(const Bytes& input, const std::string& sw, const std::string& fifth = "")
     {
         dir.Write("in.bin", input);
         std::vector<std::string> args = {dir.Path("in.bin"), dir.Path("out.bin"), sw};
@@ -32,7 +32,7 @@ std::string Report(uint32_t crc, int total)
     return line;
 }
 
-Bytes Sh3Image(size_t payload, uint32_t seed, const char *tag = "SH3")
+Bytes Sh3Image(size_t payload, uint32_t seed, const char* tag = "SH3")
 {
     Bytes img = Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
     return img;
@@ -85,7 +85,7 @@ TEST_F(PakwrapConvert, AddressWithASignIsNoAddress)
     PutBE(in, 144, 0x11223344u);
     Bytes expected = in;
     PutBE(expected, 4, RefCrc(in.data() + 148, 3000));
-    for (const char *sw : {"/s", "/s:-1", "/s:+12", "/s:-0x10"}) {
+    for (const char* sw : {"/s", "/s:-1", "/s:+12", "/s:-0x10"}) {
         RunResult r = Convert(in, sw);
         EXPECT_EQ(r.status, 0) << sw;
         EXPECT_EQ(Output(), expected) << sw;
@@ -102,7 +102,7 @@ TEST_F(PakwrapConvert, Sh3OfExactlyHeaderSizeGetsCrcOfNothing)
 
 TEST_F(PakwrapConvert, AtmelAndSlicTagsInAnyImageMode)
 {
-    for (const char *tag : {"ATM", "ATI", "AT0", "AT1", "SLC"}) {
+    for (const char* tag : {"ATM", "ATI", "AT0", "AT1", "SLC"}) {
         Bytes in = Sh3Image(1000, 5, tag);
         Bytes expected = in;
         PutBE(expected, 4, RefCrc(in.data() + 148, 1000));
@@ -156,7 +156,7 @@ TEST_F(PakwrapConvert, Sh2HeaderLongerThanOneBlock)
 
 TEST_F(PakwrapConvert, CustomHeaderRecordInFrontOfTaggedOrUnknownInput)
 {
-    for (const Bytes &in : {Sh3Image(70000, 8), Noise(999, 2), Bytes{}}) {
+    for (const Bytes& in : {Sh3Image(70000, 8), Noise(999, 2), Bytes{}}) {
         Bytes rec(148, 0);
         rec[0] = 'S', rec[1] = 'H', rec[2] = '3';
         PutBE(rec, 4, RefCrc(in));
@@ -194,43 +194,54 @@ TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
     Bytes in = Noise(1234, 6);
     RunResult r = Convert(in, "/m=C:/FONTS/A.TTF");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01" "FMIO--rC:/FONTS\x17\x01" "MC:/FONTS/A.TTF*1234\x17"), in}));
+    EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
+                                     "FMIO--rC:/FONTS\x17\x01"
+                                     "MC:/FONTS/A.TTF*1234\x17"),
+                                in}));
 
     struct {
         std::string name, dirText;
     } names[] = {{"A.TTF", "A"}, {"C:\\F\\", "C:\\F"}, {"/X", ""}, {"", ""}, {"a/b\\c", "a/b"}};
     Bytes restart = {0x01, 0x46, 0x55, 0x2D, 0x2D, 0x2D, 0x2D, 0x72, 0x4E, 0x17};
-    for (const auto &n : names) {
+    for (const auto& n : names) {
         r = Convert(in, "/r", "/m=" + n.name);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01" "FMIO--r" + n.dirText + "\x17\x01" "M" + n.name + "*1234\x17"),
+        EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
+                                         "FMIO--r" +
+                                         n.dirText +
+                                         "\x17\x01"
+                                         "M" +
+                                         n.name + "*1234\x17"),
                                     in, restart}))
             << n.name;
     }
 
     r = Convert(Noise(120000, 2), "/m");
     EXPECT_EQ(r.status, 1) << "no target name";
-    EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01" "FMIO--r\x17\x01" "M*120000\x17"), Noise(120000, 2)}));
+    EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
+                                     "FMIO--r\x17\x01"
+                                     "M*120000\x17"),
+                                Noise(120000, 2)}));
 }
 
 TEST_F(PakwrapConvert, WrongBinFileLeavesEmptyOutput)
 {
     const Bytes rejected[] = {
-        Noise(500, 1),                                     // no known tag
-        Text("SH3x" + std::string(200, '\0')),             // tag without its NUL
-        Text(std::string("SH3\0", 4)),                      // SH3 too short for its header
-        Concat({Text(std::string("SH3\0", 4)), Bytes(143, 0)}), // 147 bytes
-        Sh2Image(212, 211, 3),                              // too short for the CRC at 208
-        Sh2Image(5000, 4000, 3),                            // header longer than the image
+        Noise(500, 1),                                           // no known tag
+        Text("SH3x" + std::string(200, '\0')),                   // tag without its NUL
+        Text(std::string("SH3\0", 4)),                           // SH3 too short for its header
+        Concat({Text(std::string("SH3\0", 4)), Bytes(143, 0)}),  // 147 bytes
+        Sh2Image(212, 211, 3),                                   // too short for the CRC at 208
+        Sh2Image(5000, 4000, 3),                                 // header longer than the image
         Bytes{},
-        Bytes{0x71},                                        // second byte missing
+        Bytes{0x71},  // second byte missing
     };
-    for (const auto &in : rejected) {
+    for (const auto& in : rejected) {
         dir.Write("out.bin", Bytes(3, 1));
         RunResult r = Convert(in, "/s");
         EXPECT_EQ(r.status, 1) << in.size();
-        EXPECT_EQ(r.out, "Convert firmware: " + dir.Path("in.bin") + " -> " + dir.Path("out.bin") +
-                             "\nWrong bin file!\n");
+        EXPECT_EQ(r.out,
+                  "Convert firmware: " + dir.Path("in.bin") + " -> " + dir.Path("out.bin") + "\nWrong bin file!\n");
         EXPECT_TRUE(Output().empty());
     }
 }
@@ -241,7 +252,7 @@ TEST_F(PakwrapConvert, SameFileIsRefusedBeforeAnythingIsTruncated)
     dir.Write("in.bin", in);
     ASSERT_EQ(link(dir.Path("in.bin").c_str(), dir.Path("hard").c_str()), 0);
     ASSERT_EQ(symlink(dir.Path("in.bin").c_str(), dir.Path("soft").c_str()), 0);
-    for (const char *out : {"in.bin", "hard", "soft"}) {
+    for (const char* out : {"in.bin", "hard", "soft"}) {
         RunResult r = RunPakwrap({dir.Path("in.bin"), dir.Path(out), "/s"});
         EXPECT_EQ(r.status, 1) << out;
         EXPECT_NE(r.out.find("same file"), std::string::npos) << r.out;
@@ -267,7 +278,7 @@ TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
     EXPECT_NE(r.out.find("Failed to open file " + dir.Path("no/such/dir") + ".\n"), std::string::npos);
 
     // A directory opens but cannot be read.
-    for (const char *sw : {"/f", "/m=x"}) {
+    for (const char* sw : {"/f", "/m=x"}) {
         r = RunPakwrap({dir.Path(""), dir.Path("out.bin"), sw});
         EXPECT_EQ(r.status, 1) << sw;
         EXPECT_NE(r.out.find("Failed to read " + dir.Path("") + ".\n"), std::string::npos) << r.out;
@@ -289,10 +300,10 @@ TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
 TEST_F(PakwrapConvert, UnseekableInputIsAReadFailure)
 {
     ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
-    for (const char *sw : {"/f", "/m=x"}) {
+    for (const char* sw : {"/f", "/m=x"}) {
         pid_t pid = fork();
         if (pid == 0) {
-            FILE *f = fopen(dir.Path("fifo").c_str(), "wb");
+            FILE* f = fopen(dir.Path("fifo").c_str(), "wb");
             if (f != nullptr) {
                 fputs("some bytes", f);
                 fclose(f);
@@ -308,4 +319,4 @@ TEST_F(PakwrapConvert, UnseekableInputIsAReadFailure)
     }
 }
 
-} // namespace
+}  // namespace

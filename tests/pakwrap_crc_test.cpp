@@ -6,14 +6,17 @@
 
 namespace {
 
-uint32_t Whole(const unsigned char *puc, int n) { return Crc32(puc, n, 0xFFFFFFFFu) ^ 0xFFFFFFFFu; }
+uint32_t Whole(const unsigned char* puc, int n)
+{
+    return Crc32(puc, n, 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
+}
 
 TEST(Crc32, KnownCheckValues)
 {
-    const char *digits = "123456789";
-    EXPECT_EQ(Whole(reinterpret_cast<const unsigned char *>(digits), 9), 0xCBF43926u);
-    const char *fox = "The quick brown fox jumps over the lazy dog";
-    EXPECT_EQ(Whole(reinterpret_cast<const unsigned char *>(fox), 43), 0x414FA339u);
+    const char* digits = "123456789";
+    EXPECT_EQ(Whole(reinterpret_cast<const unsigned char*>(digits), 9), 0xCBF43926u);
+    const char* fox = "The quick brown fox jumps over the lazy dog";
+    EXPECT_EQ(Whole(reinterpret_cast<const unsigned char*>(fox), 43), 0x414FA339u);
     EXPECT_EQ(Whole(nullptr, 0), 0u);
 }
 
@@ -63,4 +66,4 @@ TEST(Crc32, ChainedBlocksEqualOneCall)
     }
 }
 
-} // namespace
+}  // namespace

@@ -5,7 +5,7 @@
 
 namespace {
 
-int Kind(const Bytes &b, uint32_t *h = nullptr)
+int Kind(const Bytes& b, uint32_t* h = nullptr)
 {
     uint32_t len = 0xDEADBEEF;
     int kind = RecogniseKind(b.data(), static_cast<int>(b.size()), &len);
@@ -39,7 +39,7 @@ TEST(Recognise, TagsNeedTheirNulByte)
     uint32_t h = 148;
     EXPECT_EQ(Kind(Text(std::string("SH3\0xyz", 7)), &h), KIND_SH3);
     EXPECT_EQ(h, 0xDEADBEEFu) << "kinds 1 to 3 leave the header length alone";
-    for (const char *tag : {"ATM", "ATI", "AT0", "AT1"})
+    for (const char* tag : {"ATM", "ATI", "AT0", "AT1"})
         EXPECT_EQ(Kind(Text(std::string(tag, 3) + std::string(1, '\0') + "rest")), KIND_ATMEL) << tag;
     EXPECT_EQ(Kind(Text(std::string("SLC\0", 4))), KIND_SLIC);
     EXPECT_EQ(Kind(Text("SH3x....")), KIND_UNKNOWN);
@@ -88,4 +88,4 @@ TEST(Stamp, TaggedKindsBigEndianCrcAndAddress)
     }
 }
 
-} // namespace
+}  // namespace

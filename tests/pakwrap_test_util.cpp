@@ -11,25 +11,24 @@
 #include <fstream>
 #include <iterator>
 
-extern char **environ;
+extern char** environ;
 
-const char kHelpText[] =
-    "pakwrap V1.1\n"
-    "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
-    "infile    - file to be converted.\n"
-    "outfile   - destination file.\n"
-    "/f        - generate font header (CRC only).\n"
-    "/s[:Addr] - generate firmware header.\n"
-    "/a        - generate atmel header.\n"
-    "/l        - generate slic header.\n"
-    "/m=file   - Save in file header.\n"
-    "/r /m=file- Add FU----rN for restart\n"
-    "/header   - generic Header.\n"
-    "\n"
-    "Header format: /SH3:0:1:2:\"String\"\n"
-    "\n";
+const char kHelpText[] = "pakwrap V1.1\n"
+                         "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
+                         "infile    - file to be converted.\n"
+                         "outfile   - destination file.\n"
+                         "/f        - generate font header (CRC only).\n"
+                         "/s[:Addr] - generate firmware header.\n"
+                         "/a        - generate atmel header.\n"
+                         "/l        - generate slic header.\n"
+                         "/m=file   - Save in file header.\n"
+                         "/r /m=file- Add FU----rN for restart\n"
+                         "/header   - generic Header.\n"
+                         "\n"
+                         "Header format: /SH3:0:1:2:\"String\"\n"
+                         "\n";
 
-uint32_t RefCrc(const unsigned char *puc, size_t n)
+uint32_t RefCrc(const unsigned char* puc, size_t n)
 {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < n; i++) {
@@ -44,7 +43,7 @@ Bytes Noise(size_t n, uint32_t seed)
 {
     Bytes b(n);
     uint32_t x = seed * 2654435761u + 1u;
-    for (auto &c : b) {
+    for (auto& c : b) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
@@ -56,32 +55,35 @@ Bytes Noise(size_t n, uint32_t seed)
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
-    for (const auto &p : parts)
+    for (const auto& p : parts)
         all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
-Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
 
-void PutLE(Bytes &b, size_t pos, uint32_t v)
+void PutLE(Bytes& b, size_t pos, uint32_t v)
 {
     for (size_t i = 0; i < 4; i++)
         b.at(pos + i) = static_cast<unsigned char>(v >> (8 * i));
 }
 
-void PutBE(Bytes &b, size_t pos, uint32_t v)
+void PutBE(Bytes& b, size_t pos, uint32_t v)
 {
     for (size_t i = 0; i < 4; i++)
         b.at(pos + i) = static_cast<unsigned char>(v >> (8 * (3 - i)));
 }
 
-RunResult RunPakwrap(const std::vector<std::string> &args)
+RunResult RunPakwrap(const std::vector<std::string>& args)
 {
-    std::vector<char *> argv;
+    std::vector<char*> argv;
     std::string prog = PAKWRAP_BIN;
     argv.push_back(prog.data());
     std::vector<std::string> copy = args;
-    for (auto &a : copy)
+    for (auto& a : copy)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
@@ -110,27 +112,30 @@ RunResult RunPakwrap(const std::vector<std::string> &args)
 ScratchDir::ScratchDir()
 {
     char tmpl[] = "/tmp/pakwrap-test-XXXXXX";
-    const char *d = mkdtemp(tmpl);
+    const char* d = mkdtemp(tmpl);
     if (d == nullptr)
         std::abort();
     dir_ = d;
 }
 
-ScratchDir::~ScratchDir() { std::filesystem::remove_all(dir_); }
-
-void ScratchDir::Write(const std::string &name, const Bytes &data) const
+ScratchDir::~ScratchDir()
 {
-    std::ofstream f(Path(name), std::ios::binary);
-    f.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+    std::filesystem::remove_all(dir_);
 }
 
-Bytes ScratchDir::Read(const std::string &name) const
+void ScratchDir::Write(const std::string& name, const Bytes& data) const
+{
+    std::ofstream f(Path(name), std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes ScratchDir::Read(const std::string& name) const
 {
     std::ifstream f(Path(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-bool ScratchDir::Exists(const std::string &name) const
+bool ScratchDir::Exists(const std::string& name) const
 {
     struct stat st;
     return stat(Path(name).c_str(), &st) == 0;

@@ -7,9 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -113,10 +113,10 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
         const char* pcName;
         SimStep::Kind eKind;
         bool bNumber;
-    } asKinds[] = {{"recv", SimStep::RECV, true},   {"quiet", SimStep::QUIET, true}, {"send", SimStep::SEND, false},
-                   {"blob", SimStep::BLOB, true},   {"sleep", SimStep::SLEEP, true}, {"hold", SimStep::HOLD, true},
-                   {"stall", SimStep::STALL, false},
-                   {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false}};
+    } asKinds[] = {
+        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},  {"send", SimStep::SEND, false},
+        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},  {"hold", SimStep::HOLD, true},
+        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false}};
     std::size_t uColon = sText.find(':');
     std::string sName = sText.substr(0, uColon);
     std::string sArg = uColon == std::string::npos ? "" : sText.substr(uColon + 1);

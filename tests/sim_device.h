@@ -48,7 +48,10 @@ inline unsigned char SimBlobByte(std::uint64_t i)
 // the sender sent. SMALL fixes it at SIM_SMALL_RECEIVE_BUFFER: whatever the
 // machine, a device that stops reading soon stops the sender, and a reset meets
 // a sender that is still sending, given an input larger than SimSenderBufferLimit().
-enum class SimBuffer { KERNEL, SMALL };
+enum class SimBuffer {
+    KERNEL,
+    SMALL
+};
 constexpr int SIM_SMALL_RECEIVE_BUFFER = 32768;
 
 // The most a sender's kernel keeps queued on one TCP connection on this

@@ -60,7 +60,8 @@ int main(int argc, char** argv)
     if (pcRecord != nullptr) {
         std::FILE* pFile = std::fopen(pcRecord, "wb");
         const std::string& sData = bUdp ? sDevice.datagrams[0] : sDevice.connections[0];
-        if (pFile == nullptr || std::fwrite(sData.data(), 1, sData.size(), pFile) != sData.size() || std::fclose(pFile) != 0)
+        if (pFile == nullptr || std::fwrite(sData.data(), 1, sData.size(), pFile) != sData.size() ||
+            std::fclose(pFile) != 0)
             return 1;
     }
     return 0;

@@ -54,7 +54,8 @@ Bytes BuildMo(Pairs vPairs, bool bBigEndian = false, std::uint32_t ulRevision = 
 
 const Pairs kPairs = {
     {"", "Content-Type: text/plain; charset=UTF-8\nLanguage: de\n"},
-    {"Timeout\n", "Zeit\xc3\xbc" "berschreitung\n"},
+    {"Timeout\n", "Zeit\xc3\xbc"
+                  "berschreitung\n"},
     {"unknown option %s\n", "unbekannte Option %s\n"},
     {"untranslated", ""},
     {"zz last", "zz letzte"},
@@ -66,7 +67,8 @@ TEST(MoCatalogue, LooksUpInBothByteOrders)
         MoCatalogue sCatalogue;
         ASSERT_TRUE(MoParse(BuildMo(kPairs, bBig), &sCatalogue)) << bBig;
         EXPECT_EQ(MoCount(sCatalogue), kPairs.size());
-        EXPECT_STREQ(MoLookup(sCatalogue, "Timeout\n"), "Zeit\xc3\xbc" "berschreitung\n");
+        EXPECT_STREQ(MoLookup(sCatalogue, "Timeout\n"), "Zeit\xc3\xbc"
+                                                        "berschreitung\n");
         EXPECT_STREQ(MoLookup(sCatalogue, "unknown option %s\n"), "unbekannte Option %s\n");
         EXPECT_STREQ(MoLookup(sCatalogue, "zz last"), "zz letzte");
         EXPECT_EQ(MoLookup(sCatalogue, "Timeout"), nullptr);
@@ -122,7 +124,8 @@ TEST(MoCatalogue, ReadsTheGermanCatalogueOfTheBuild)
 {
     MoCatalogue sCatalogue;
     ASSERT_TRUE(MoLoad(MORLINK_DE_MO, &sCatalogue));
-    EXPECT_STREQ(MoLookup(sCatalogue, "Timeout\n"), "Zeit\xc3\xbc" "berschreitung\n");
+    EXPECT_STREQ(MoLookup(sCatalogue, "Timeout\n"), "Zeit\xc3\xbc"
+                                                    "berschreitung\n");
     EXPECT_STREQ(MoLookup(sCatalogue, "programm error (i.e. false argument)\n"),
                  "Programmfehler (z.B. falsches Argument)\n");
     EXPECT_EQ(MoCharset(sCatalogue), "UTF-8");

@@ -30,7 +30,7 @@ int Reject()
 }
 
 // Copies pcSrc into a field of iSize bytes; false when it does not fit whole.
-bool CopyField(char *pcDest, int iSize, const char *pcSrc)
+bool CopyField(char* pcDest, int iSize, const char* pcSrc)
 {
     size_t uLen = strlen(pcSrc);
     if (uLen >= static_cast<size_t>(iSize))
@@ -41,15 +41,15 @@ bool CopyField(char *pcDest, int iSize, const char *pcSrc)
 
 // Fills lk_pcHeader from an argument of the form /TAG:n1:n2:n3:text; the first
 // character is skipped unread. False when the argument has not that shape.
-bool ParseHeader(const char *pcArg, PakRun *psRun)
+bool ParseHeader(const char* pcArg, PakRun* psRun)
 {
     psRun->iCPU = 1;
     memset(lk_pcHeader, 0, sizeof lk_pcHeader);
     if (pcArg[0] == '\0' || strnlen(pcArg + 1, 4) < 4 || pcArg[4] != ':')
         return false;
-    const char *pcprt = pcArg + 1;
+    const char* pcprt = pcArg + 1;
     memcpy(lk_pcHeader, pcprt, 3);
-    auto *pucRecord = reinterpret_cast<unsigned char *>(lk_pcHeader);
+    auto* pucRecord = reinterpret_cast<unsigned char*>(lk_pcHeader);
     for (int i = 0; i < 3; i++) {
         pcprt = strchr(pcprt, ':');
         if (pcprt == nullptr)
@@ -72,7 +72,7 @@ bool ParseHeader(const char *pcArg, PakRun *psRun)
 }
 
 // The file-store switch /m=file (alone, or as the fifth argument after /r).
-bool SelectStore(const char *pcArg, PakRun *psRun)
+bool SelectStore(const char* pcArg, PakRun* psRun)
 {
     psRun->iMode = MODE_STORE;
     if (pcArg[2] != '=') {
@@ -88,7 +88,7 @@ bool SelectStore(const char *pcArg, PakRun *psRun)
 
 // True when the text, after the blanks strtoull skips, starts with a sign:
 // strtoull would take it ("-1" as the largest value), but a sign is no digit.
-bool StartsWithSign(const char *pc)
+bool StartsWithSign(const char* pc)
 {
     while (isspace(static_cast<unsigned char>(*pc)))
         pc++;
@@ -97,11 +97,11 @@ bool StartsWithSign(const char *pc)
 
 // The firmware switch /s[:Addr]: an optional hexadecimal destination address,
 // with or without 0x. Where no number can be read, none is given.
-bool SelectFirmware(const char *pcSwitch, PakRun *psRun)
+bool SelectFirmware(const char* pcSwitch, PakRun* psRun)
 {
     psRun->iMode = MODE_FIRMWARE;
     if (pcSwitch[2] == ':' && !StartsWithSign(pcSwitch + 3)) {
-        char *pcEnd = nullptr;
+        char* pcEnd = nullptr;
         errno = 0;
         unsigned long long ullAddr = strtoull(pcSwitch + 3, &pcEnd, 16);
         if (pcEnd != pcSwitch + 3) {
@@ -119,9 +119,9 @@ bool SelectFirmware(const char *pcSwitch, PakRun *psRun)
 }
 
 // Selects the mode by the switch letter; false rejects the command line.
-bool SelectMode(int argc, char **argv, PakRun *psRun)
+bool SelectMode(int argc, char** argv, PakRun* psRun)
 {
-    const char *pcSwitch = argv[3];
+    const char* pcSwitch = argv[3];
     switch (pcSwitch[1]) {
     case 'a':
         psRun->iMode = MODE_ATMEL;
@@ -150,7 +150,7 @@ bool SelectMode(int argc, char **argv, PakRun *psRun)
     }
 }
 
-} // namespace
+}  // namespace
 
 void helptext()
 {
@@ -171,7 +171,7 @@ void helptext()
           stdout);
 }
 
-int ParseCommandLine(int argc, char **argv, PakRun *psRun)
+int ParseCommandLine(int argc, char** argv, PakRun* psRun)
 {
     if (argc < 4 || argc > 5 || argv[3][0] != '/')
         return Reject();
@@ -179,8 +179,7 @@ int ParseCommandLine(int argc, char **argv, PakRun *psRun)
     char cLetter = argv[3][1];
     if (argc == 5 && cLetter != 'm' && cLetter != 'r' && !ParseHeader(argv[4], psRun))
         return Reject();
-    if (!CopyField(lk_pcInFile, sizeof lk_pcInFile, argv[1]) ||
-        !CopyField(lk_pcOutFile, sizeof lk_pcOutFile, argv[2]))
+    if (!CopyField(lk_pcInFile, sizeof lk_pcInFile, argv[1]) || !CopyField(lk_pcOutFile, sizeof lk_pcOutFile, argv[2]))
         return Reject();
     if (!SelectMode(argc, argv, psRun))
         return Reject();

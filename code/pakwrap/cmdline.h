@@ -7,4 +7,4 @@ void helptext();
 
 // Checks the arguments, fills the settings and announces the run.
 // Returns -1 when the run goes on, else the exit status to end with.
-int ParseCommandLine(int argc, char **argv, PakRun *psRun);
+int ParseCommandLine(int argc, char** argv, PakRun* psRun);

@@ -62,9 +62,9 @@ int ReadBlock(int iFd)
 
 // Writes all iLen bytes, resuming after short writes. Returns the number of
 // bytes written: less than iLen only when a write failed (errno tells why).
-int WriteAll(int iFd, const void *pv, int iLen)
+int WriteAll(int iFd, const void* pv, int iLen)
 {
-    const auto *puc = static_cast<const unsigned char *>(pv);
+    const auto* puc = static_cast<const unsigned char*>(pv);
     int iDone = 0;
     while (iDone < iLen) {
         ssize_t n = write(iFd, puc + iDone, static_cast<unsigned>(iLen - iDone));
@@ -99,7 +99,7 @@ bool SameFile()
     return strcmp(lk_pcInFile, lk_pcOutFile) == 0 || SameFileIdentity(lk_pcInFile, lk_pcOutFile);
 }
 
-int OpenFiles(Files *psFiles)
+int OpenFiles(Files* psFiles)
 {
     if (SameFile()) {
         printf("Input and output are the same file: %s\n", lk_pcInFile);
@@ -119,7 +119,7 @@ int OpenFiles(Files *psFiles)
 }
 
 // Closes both files; a failure to close the output loses data, so it counts.
-int CloseFiles(const Files &sFiles, int iStatus)
+int CloseFiles(const Files& sFiles, int iStatus)
 {
     if (sFiles.iIn >= 0)
         close(sFiles.iIn);
@@ -141,7 +141,7 @@ void MakeDirectoryText()
 }
 
 // Writes iLen bytes of the wrapper; a failure reports the bytes written.
-bool WriteStore(int iOut, const void *pv, int iLen)
+bool WriteStore(int iOut, const void* pv, int iLen)
 {
     int iWritten = WriteAll(iOut, pv, iLen);
     if (iWritten == iLen)
@@ -152,15 +152,17 @@ bool WriteStore(int iOut, const void *pv, int iLen)
 
 // File store: the prologue that creates the directory and announces the file,
 // the input unchanged, and optionally the restart command.
-int StoreFile(const Files &sFiles, const PakRun &sRun)
+int StoreFile(const Files& sFiles, const PakRun& sRun)
 {
     off_t lSize = lseek(sFiles.iIn, 0, SEEK_END);
     if (lSize < 0 || lseek(sFiles.iIn, 0, SEEK_SET) != 0)
         return FailRead();
     MakeDirectoryText();
-    int iLen = snprintf(reinterpret_cast<char *>(pcbuffer), sizeof pcbuffer,
-                        "^FCGC--r0_\x01" "FMIO--r%s\x17\x01" "M%s*%lld\x17", lk_pcDir, lk_pcFile,
-                        static_cast<long long>(lSize));
+    int iLen = snprintf(reinterpret_cast<char*>(pcbuffer), sizeof pcbuffer,
+                        "^FCGC--r0_\x01"
+                        "FMIO--r%s\x17\x01"
+                        "M%s*%lld\x17",
+                        lk_pcDir, lk_pcFile, static_cast<long long>(lSize));
     if (!WriteStore(sFiles.iOut, pcbuffer, iLen))
         return PAK_FAILED;
     if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
@@ -182,7 +184,7 @@ bool RecognisesKind(int iMode)
 }
 
 // True when an image of the recognised kind can hold the fields stamped into it.
-bool HoldsHeader(const PakRun &sRun, long long llSize)
+bool HoldsHeader(const PakRun& sRun, long long llSize)
 {
     if (!RecognisesKind(sRun.iMode))
         return true;
@@ -194,7 +196,7 @@ bool HoldsHeader(const PakRun &sRun, long long llSize)
 // Recognises the image kind from the first block in the image modes and sets
 // the bytes the CRC skips (font mode takes the whole input as payload).
 // False for an input of no known kind without a custom header.
-bool RecogniseFirstBlock(PakRun *psRun, int iDatalen, uint32_t *pulSkip)
+bool RecogniseFirstBlock(PakRun* psRun, int iDatalen, uint32_t* pulSkip)
 {
     if (!RecognisesKind(psRun->iMode))
         return true;
@@ -209,7 +211,7 @@ bool RecogniseFirstBlock(PakRun *psRun, int iDatalen, uint32_t *pulSkip)
 
 // First pass: recognises the kind on the first block and computes the CRC of
 // everything from byte ulHeaderLen on, however the blocks fall.
-int FirstPass(const Files &sFiles, PakRun *psRun, uint32_t *pulCRC, uint32_t *pulTotallen)
+int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pulTotallen)
 {
     uint32_t ulCRC = 0xFFFFFFFF;
     uint32_t ulSkip = 0;
@@ -242,7 +244,7 @@ int FirstPass(const Files &sFiles, PakRun *psRun, uint32_t *pulCRC, uint32_t *pu
 }
 
 // Puts the header of the output in front, or stamps it into the first block.
-bool WriteHeader(const Files &sFiles, const PakRun &sRun, uint32_t ulCRC, uint32_t ulTotallen)
+bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
 {
     if (sRun.iMode == MODE_FONT) {
         unsigned char pcFontCRC[4];
@@ -250,7 +252,7 @@ bool WriteHeader(const Files &sFiles, const PakRun &sRun, uint32_t ulCRC, uint32
         return WriteAll(sFiles.iOut, pcFontCRC, sizeof pcFontCRC) == sizeof pcFontCRC;
     }
     if (sRun.iCPU != KIND_SH2 && lk_cHeader) {
-        PutBigEndian(reinterpret_cast<unsigned char *>(lk_pcHeader) + 4, ulCRC);
+        PutBigEndian(reinterpret_cast<unsigned char*>(lk_pcHeader) + 4, ulCRC);
         return WriteAll(sFiles.iOut, lk_pcHeader, HEADER_RECORD_LEN) == HEADER_RECORD_LEN;
     }
     StampBlock(pcbuffer, sRun.iCPU, ulCRC, ulTotallen, sRun.uiDestAddr);
@@ -258,7 +260,7 @@ bool WriteHeader(const Files &sFiles, const PakRun &sRun, uint32_t ulCRC, uint32
 }
 
 // Second pass: reports the CRC, then copies the input with its header.
-int SecondPass(const Files &sFiles, const PakRun &sRun, uint32_t ulCRC, uint32_t ulTotallen)
+int SecondPass(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
 {
     bool bFirst = true;
     int iDatalen;
@@ -281,7 +283,7 @@ int SecondPass(const Files &sFiles, const PakRun &sRun, uint32_t ulCRC, uint32_t
     return PAK_OK;
 }
 
-int ConvertImage(const Files &sFiles, PakRun *psRun)
+int ConvertImage(const Files& sFiles, PakRun* psRun)
 {
     uint32_t ulCRC = 0;
     uint32_t ulTotallen = 0;
@@ -291,9 +293,9 @@ int ConvertImage(const Files &sFiles, PakRun *psRun)
     return SecondPass(sFiles, *psRun, ulCRC, ulTotallen);
 }
 
-} // namespace
+}  // namespace
 
-int ConvertFile(PakRun *psRun)
+int ConvertFile(PakRun* psRun)
 {
     Files sFiles;
     int iStatus = OpenFiles(&sFiles);

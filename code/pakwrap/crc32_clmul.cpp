@@ -14,34 +14,33 @@ constexpr long long K_FOLD_512_LO = 0x154442bd4;  // fold by 4 lanes
 constexpr long long K_FOLD_512_HI = 0x1c6e41596;
 constexpr long long K_FOLD_128_LO = 0x1751997d0;  // fold by 1 lane
 constexpr long long K_FOLD_128_HI = 0x0ccaa009e;
-constexpr long long K_FOLD_64 = 0x163cd6124;       // 64 bits to 32
-constexpr long long K_POLY = 0x1db710641;          // P, reflected
-constexpr long long K_MU = 0x1f7011641;            // Barrett constant
+constexpr long long K_FOLD_64 = 0x163cd6124;  // 64 bits to 32
+constexpr long long K_POLY = 0x1db710641;     // P, reflected
+constexpr long long K_MU = 0x1f7011641;       // Barrett constant
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i xLane, __m128i xK)
 {
     return _mm_xor_si128(_mm_clmulepi64_si128(xLane, xK, 0x00), _mm_clmulepi64_si128(xLane, xK, 0x11));
 }
 
-__attribute__((target("sse2"))) inline __m128i Load(const unsigned char *puc)
+__attribute__((target("sse2"))) inline __m128i Load(const unsigned char* puc)
 {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(puc));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(puc));
 }
 
-} // namespace
+}  // namespace
 
 bool Crc32ClmulAvailable()
 {
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
 }
 
-__attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char *pucData, size_t uLen,
-                                                           uint32_t ulCrc)
+__attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char* pucData, size_t uLen, uint32_t ulCrc)
 {
     __m128i x0 = _mm_xor_si128(Load(pucData), _mm_cvtsi32_si128(static_cast<int>(ulCrc)));
     __m128i x1 = Load(pucData + 16), x2 = Load(pucData + 32), x3 = Load(pucData + 48);
-    const unsigned char *puc = pucData + 64;
-    const unsigned char *pucEnd = pucData + uLen;
+    const unsigned char* puc = pucData + 64;
+    const unsigned char* pucEnd = pucData + uLen;
 
     const __m128i xK512 = _mm_set_epi64x(K_FOLD_512_HI, K_FOLD_512_LO);
     for (; pucEnd - puc >= 64; puc += 64) {
@@ -71,8 +70,14 @@ __attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char *
 
 #else
 
-bool Crc32ClmulAvailable() { return false; }
+bool Crc32ClmulAvailable()
+{
+    return false;
+}
 
-uint32_t Crc32Clmul(const unsigned char *, size_t, uint32_t ulCrc) { return ulCrc; }
+uint32_t Crc32Clmul(const unsigned char*, size_t, uint32_t ulCrc)
+{
+    return ulCrc;
+}
 
 #endif

@@ -21,6 +21,9 @@ bool CopyRest(int iIn, int iOut)
 
 #else
 
-bool CopyRest(int, int) { return false; }
+bool CopyRest(int, int)
+{
+    return false;
+}
 
 #endif

@@ -16,26 +16,26 @@ constexpr int DESTADDR_POS_SH2 = 128;
 constexpr int DESTADDR_POS_TAGGED = 144;
 
 // True when the block begins with the three letters of pcTag and a NUL byte.
-bool HasTag(const unsigned char *pucBlock, int iLen, const char *pcTag)
+bool HasTag(const unsigned char* pucBlock, int iLen, const char* pcTag)
 {
     return iLen >= 4 && memcmp(pucBlock, pcTag, 4) == 0;
 }
 
-} // namespace
+}  // namespace
 
-void PutBigEndian(unsigned char *pucField, uint32_t ulValue)
+void PutBigEndian(unsigned char* pucField, uint32_t ulValue)
 {
     for (int i = 3; i >= 0; i--, ulValue >>= 8)
         pucField[i] = static_cast<unsigned char>(ulValue);
 }
 
-void PutLittleEndian(unsigned char *pucField, uint32_t ulValue)
+void PutLittleEndian(unsigned char* pucField, uint32_t ulValue)
 {
     for (int i = 0; i < 4; i++, ulValue >>= 8)
         pucField[i] = static_cast<unsigned char>(ulValue);
 }
 
-int RecogniseKind(const unsigned char *pucBlock, int iLen, uint32_t *pulHeaderLen)
+int RecogniseKind(const unsigned char* pucBlock, int iLen, uint32_t* pulHeaderLen)
 {
     if ((iLen >= 1 && pucBlock[0] == 0x01) || (iLen >= 2 && pucBlock[1] == 0x71)) {
         uint32_t ulLen = 0;
@@ -47,8 +47,8 @@ int RecogniseKind(const unsigned char *pucBlock, int iLen, uint32_t *pulHeaderLe
     // The string literals carry the NUL byte that ends each tag.
     if (HasTag(pucBlock, iLen, "SH3"))
         return KIND_SH3;
-    static const char *const apcAtmelTags[] = {"ATM", "ATI", "AT0", "AT1"};
-    for (const char *pcTag : apcAtmelTags)
+    static const char* const apcAtmelTags[] = {"ATM", "ATI", "AT0", "AT1"};
+    for (const char* pcTag : apcAtmelTags)
         if (HasTag(pucBlock, iLen, pcTag))
             return KIND_ATMEL;
     if (HasTag(pucBlock, iLen, "SLC"))
@@ -56,8 +56,7 @@ int RecogniseKind(const unsigned char *pucBlock, int iLen, uint32_t *pulHeaderLe
     return KIND_UNKNOWN;
 }
 
-void StampBlock(unsigned char *pucBlock, int iCPU, uint32_t ulCRC, uint32_t ulTotallen,
-                uint32_t uiDestAddr)
+void StampBlock(unsigned char* pucBlock, int iCPU, uint32_t ulCRC, uint32_t ulTotallen, uint32_t uiDestAddr)
 {
     if (iCPU == KIND_SH2) {
         if (uiDestAddr != NO_ADDRESS)

@@ -3,7 +3,7 @@
 #include "cmdline.h"
 #include "conversion.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     PakRun sRun;
     int iStatus = ParseCommandLine(argc, argv, &sRun);

@@ -5,10 +5,20 @@
 #include <cstdint>
 
 // Modes selected by the switch letter.
-enum { MODE_FIRMWARE = 0, MODE_FONT = 1, MODE_SLIC = 2, MODE_ATMEL = 3, MODE_STORE = 4 };
+enum {
+    MODE_FIRMWARE = 0,
+    MODE_FONT = 1,
+    MODE_SLIC = 2,
+    MODE_ATMEL = 3,
+    MODE_STORE = 4
+};
 
 // Exit statuses: success, a failed run, a rejected command line.
-enum { PAK_OK = 0, PAK_FAILED = 1, PAK_USAGE = 2 };
+enum {
+    PAK_OK = 0,
+    PAK_FAILED = 1,
+    PAK_USAGE = 2
+};
 
 constexpr uint32_t NO_ADDRESS = 0xFFFFFFFF;  // no destination address given
 constexpr int HEADER_RECORD_LEN = 148;       // custom header record, kinds 1 to 3
@@ -28,7 +38,7 @@ struct PakRun {
     int iMode = -1;
     uint32_t uiDestAddr = NO_ADDRESS;
     uint32_t ulHeaderLen = HEADER_RECORD_LEN;  // header the CRC skips
-    int iCPU = 0;                               // header kind of the input
-    const char *pcprt = nullptr;                // custom header text to announce
-    bool bNoTarget = false;                     // file store without a target name
+    int iCPU = 0;                              // header kind of the input
+    const char* pcprt = nullptr;               // custom header text to announce
+    bool bNoTarget = false;                    // file store without a target name
 };

@@ -15,12 +15,12 @@ namespace {
 
 constexpr size_t BUFFER_SIZE = size_t{256} << 20;
 constexpr size_t BIG_CALL = size_t{64} << 20;
-constexpr int TOOL_BLOCK = 50000; // the block the tool reads and checks at a time
+constexpr int TOOL_BLOCK = 50000;  // the block the tool reads and checks at a time
 constexpr int RUNS = 5;
 
 // Best throughput in MB/s (10^6 bytes a second) of fnRun over the buffer; the
 // CRC it returns lands in *pulCrc.
-double BestMBps(const std::function<uint32_t()> &fnRun, uint32_t *pulCrc)
+double BestMBps(const std::function<uint32_t()>& fnRun, uint32_t* pulCrc)
 {
     double dBest = 0.0;
     for (int i = 0; i < RUNS; i++) {
@@ -35,7 +35,7 @@ double BestMBps(const std::function<uint32_t()> &fnRun, uint32_t *pulCrc)
 }
 
 // Our Crc32 over the whole buffer in blocks of iBlock bytes, chained and inverted.
-uint32_t OursInBlocks(const std::vector<unsigned char> &aucData, size_t iBlock)
+uint32_t OursInBlocks(const std::vector<unsigned char>& aucData, size_t iBlock)
 {
     uint32_t ulCrc = 0xFFFFFFFF;
     for (size_t iPos = 0; iPos < aucData.size(); iPos += iBlock) {
@@ -45,12 +45,12 @@ uint32_t OursInBlocks(const std::vector<unsigned char> &aucData, size_t iBlock)
     return ~ulCrc;
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {
     std::vector<unsigned char> aucData(BUFFER_SIZE);
-    uint64_t ullState = 0x9E3779B97F4A7C15ULL; // xorshift64, fixed seed
+    uint64_t ullState = 0x9E3779B97F4A7C15ULL;  // xorshift64, fixed seed
     for (size_t i = 0; i < BUFFER_SIZE; i += 8) {
         ullState ^= ullState << 13;
         ullState ^= ullState >> 7;
@@ -60,18 +60,16 @@ int main()
     }
 
     uint32_t ulZlib = 0, ulBlocks = 0, ulBig = 0;
-    double dZlib = BestMBps(
-        [&] { return static_cast<uint32_t>(crc32_z(0L, aucData.data(), aucData.size())); },
-        &ulZlib);
+    double dZlib =
+        BestMBps([&] { return static_cast<uint32_t>(crc32_z(0L, aucData.data(), aucData.size())); }, &ulZlib);
     double dBlocks = BestMBps([&] { return OursInBlocks(aucData, TOOL_BLOCK); }, &ulBlocks);
     double dBig = BestMBps([&] { return OursInBlocks(aucData, BIG_CALL); }, &ulBig);
 
     printf("CRC over %zu MiB, best of %d runs\n", BUFFER_SIZE >> 20, RUNS);
     printf("  zlib crc32              : %8.1f MB/s  crc %08X\n", dZlib, ulZlib);
-    printf("  Crc32, %d-byte blocks: %8.1f MB/s  crc %08X  ours/zlib %.2f\n", TOOL_BLOCK,
-           dBlocks, ulBlocks, dBlocks / dZlib);
-    printf("  Crc32, 64 MiB calls     : %8.1f MB/s  crc %08X  ours/zlib %.2f\n", dBig, ulBig,
-           dBig / dZlib);
+    printf("  Crc32, %d-byte blocks: %8.1f MB/s  crc %08X  ours/zlib %.2f\n", TOOL_BLOCK, dBlocks, ulBlocks,
+           dBlocks / dZlib);
+    printf("  Crc32, 64 MiB calls     : %8.1f MB/s  crc %08X  ours/zlib %.2f\n", dBig, ulBig, dBig / dZlib);
     if (ulBlocks != ulZlib || ulBig != ulZlib) {
         fprintf(stderr, "CRC MISMATCH: ours %08X / %08X, zlib %08X\n", ulBlocks, ulBig, ulZlib);
         abort();

@@ -34,14 +34,18 @@ int Write(int, const void* pData, int len)
     (bPlain ? g_obs.plain : g_obs.answers).append(reinterpret_cast<const char*>(puc), static_cast<std::size_t>(n));
     return n;
 }
-void End(int iCode) { g_obs.endCode = iCode; }
+void End(int iCode)
+{
+    g_obs.endCode = iCode;
+}
 bool ClearScreen(int)
 {
     if (g_bTerminal)
         g_obs.answers += "<clear>";
     return true;
 }
-void Pause(std::uint64_t) {}
+void Pause(std::uint64_t)
+{}
 
 const FilterIo kIo = {Write, End, ClearScreen, Pause};
 

@@ -15,7 +15,7 @@
 namespace {
 std::jmp_buf g_jbExit;
 bool g_bParsing = false;  // only the parser's exits come back here
-}
+}  // namespace
 
 extern "C" [[noreturn]] void __real_exit(int);
 
