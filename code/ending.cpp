@@ -14,6 +14,14 @@ constexpr int MAX_HOOKS = 4;
 EndHook lk_pfnHooks[MAX_HOOKS];
 std::atomic<int> lk_iHooks{0};
 std::atomic<bool> lk_bHooksRun{false};
+std::atomic<bool> lk_bEndClaimed{false};
+thread_local bool lk_bEndIsMine = false;
+
+[[noreturn]] void WaitForTheEnd(void)
+{
+    for (;;)
+        PlatSleep(1000);
+}
 
 }  // namespace
 
@@ -43,8 +51,17 @@ void CatchEndSignals(void)
     PlatOnTerminate(RunEndHooks);
 }
 
+bool ClaimEnd(void)
+{
+    if (!lk_bEndIsMine && !lk_bEndClaimed.exchange(true))
+        lk_bEndIsMine = true;
+    return lk_bEndIsMine;
+}
+
 void EndProcess(int iStatus)
 {
+    if (!ClaimEnd())
+        WaitForTheEnd();
     RunEndHooks();
     PlatExit(iStatus);
 }

@@ -20,6 +20,13 @@ void RunEndHooks(void);
 // the hooks run, then the request ends the process as it would have.
 void CatchEndSignals(void);
 
+// Claims the end of the process for the calling thread: true for the first
+// thread that asks (and again for it), false for any other. One end is
+// reported: a thread that meets a failure only because the other thread is
+// already ending the process (the link shut down under it) stays silent.
+bool ClaimEnd(void);
+
 // Runs the hooks, flushes the standard streams and ends the process with
-// iStatus, from any thread.
+// iStatus, from any thread. When another thread has claimed the end, waits for
+// that end instead.
 [[noreturn]] void EndProcess(int iStatus);

@@ -3,7 +3,6 @@
 
 #include <libintl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -48,20 +47,17 @@ void PrintSystemMessage(int iError)
     std::fprintf(stderr, "%s\n", pcText);
 }
 
-std::atomic<bool> lk_bEnding{false};
-
 }  // namespace
 
 void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const char* pcText)
 {
     int iLastError = PlatLastError();
-    // One failure ends the process: when both threads fail at once (a line
-    // that goes away meets the sender and the receiver), the first reports
-    // and the other waits for the end.
+    // One end is reported: when both threads fail at once (a line that goes
+    // away meets the sender and the receiver), or one fails because the other
+    // is ending the process, the first reports and the other waits for the end.
     const bool bEnds = iCode != ERR_TIMEOUT || lk_bRecvExitWhenTimeout;
-    if (bEnds && lk_bEnding.exchange(true))
-        for (;;)
-            PlatSleep(1000);
+    if (bEnds && !ClaimEnd())
+        EndProcess(iCode);
     if (gl_bDebug)
         std::fprintf(stderr, "%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
 
