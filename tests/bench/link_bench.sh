@@ -14,8 +14,7 @@ HOST_ADDR=10.213.7.1 DEV_ADDR=10.213.7.2
 SIZE=$((64 * 1024 * 1024))
 RUNS=3
 
-command -v nc >/dev/null && nc -h 2>&1 | grep -q -- ' -N' || apt-get install -y -q netcat-openbsd >/dev/null
-"$ROOT/tools/setup" >/dev/null
+"$ROOT/tools/setup" bench
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
 cmake --build "$BUILD" -j 2 --target morlink simdevice >/dev/null
 TMP=$(mktemp -d)

@@ -9,7 +9,7 @@ BUILD="$ROOT/build-bench"
 SIZE=$((256 * 1024 * 1024))
 RUNS=3
 
-"$ROOT/tools/setup" >/dev/null
+"$ROOT/tools/setup" bench
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
 cmake --build "$BUILD" -j 2 --target morlink simdevice plain_recv >/dev/null
 TMP=$(mktemp -d)

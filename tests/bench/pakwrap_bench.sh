@@ -8,10 +8,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD="$ROOT/build-bench"
 RUNS=5
 
-if ! dpkg -s zlib1g-dev >/dev/null 2>&1; then
-    SUDO=$([ "$(id -u)" -eq 0 ] || echo sudo)
-    $SUDO apt-get install -y zlib1g-dev
-fi
+"$ROOT/tools/setup" bench
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j 2 --target crc_bench pakwrap
