@@ -493,6 +493,7 @@ def main():
     parser.add_argument("--pakwrap", required=True)
     parser.add_argument("--simdevice", required=True)
     parser.add_argument("--linux-pakwrap", required=True, help="the Linux build's pakwrap, for comparison")
+    parser.add_argument("--label", default="", help="names the target in the closing lines, e.g. win32")
     args = parser.parse_args()
     c = Checks()
     with tempfile.TemporaryDirectory(prefix="windows-e2e.") as work:
@@ -501,9 +502,10 @@ def main():
         for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
                       morlink_serial_line_lost):
             group(env, c)
-    print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed")
+    target = f" ({args.label})" if args.label else ""
+    print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed{target}")
     if c.failed:
-        print("Failed: " + ", ".join(c.failed))
+        print(f"Failed{target}: " + ", ".join(c.failed))
     return 1 if c.failed else 0
 
 
