@@ -444,7 +444,7 @@ TEST(SerialLink, EveryEndingReleasesThePort)
     };
     RunSetup sUser;
     if (!UnprivilegedUser(&sUser)) {
-        GTEST_SKIP() << "no unprivileged user to run as";
+        GTEST_SKIP() << "no unprivileged user that can run the program";
     }
     for (const Ending& e : endings) {
         PtyPair pty;

@@ -143,6 +143,18 @@ bool UnprivilegedUser(RunSetup* psSetup)
     const passwd* psUser = getpwnam("nobody");
     if (psUser == nullptr)
         return false;
+    // That user must reach the program: a build tree below a directory that
+    // only its owner may enter (as /root is) is out of its reach.
+    std::string sPath = MorlinkPath();
+    pid_t pid = fork();
+    if (pid == 0) {
+        bool bReach = setgroups(0, nullptr) == 0 && setgid(psUser->pw_gid) == 0 && setuid(psUser->pw_uid) == 0 &&
+                      access(sPath.c_str(), X_OK) == 0;
+        _exit(bReach ? 0 : 1);
+    }
+    int iStatus = 0;
+    if (pid < 0 || waitpid(pid, &iStatus, 0) != pid || !WIFEXITED(iStatus) || WEXITSTATUS(iStatus) != 0)
+        return false;
     psSetup->iUid = static_cast<int>(psUser->pw_uid);
     psSetup->iGid = static_cast<int>(psUser->pw_gid);
     return true;
