@@ -11,11 +11,11 @@
 #include "catalogue.h"
 #include "ending.h"
 #include "errors.h"
-#include "netlink.h"
+#include "frame.h"
+#include "link.h"
 #include "options.h"
 #include "platform.h"
 #include "receiver.h"
-#include "serial.h"
 #include "settings.h"
 
 namespace {
@@ -27,21 +27,10 @@ constexpr int BLOCK_SIZE = 1022;
 // Holds each frame and each block of input in turn, always from its first byte.
 unsigned char pucBuf[1024];
 
-char* TextBuf(void)
-{
-    return reinterpret_cast<char*>(pucBuf);
-}
-
-// Sends one command frame: start character, text, end character. The text is
-// cut to 1021 characters, so the frame fits the buffer.
+// Sends one command frame; its text is cut to 1021 characters.
 void SendFrame(const char* pcCommand)
 {
-    pucBuf[0] = static_cast<unsigned char>(lk_cSOH);
-    int n = std::snprintf(TextBuf() + 1, BLOCK_SIZE, "%s", pcCommand);
-    if (n > BLOCK_SIZE - 1)
-        n = BLOCK_SIZE - 1;
-    pucBuf[1 + n] = static_cast<unsigned char>(lk_cETB);
-    SendData(pucBuf, n + 2);
+    SendData(pucBuf, BuildFrame(pucBuf, sizeof pucBuf, pcCommand));
 }
 
 // True when creating the output would empty the input file before it is sent:
@@ -75,16 +64,6 @@ void OpenFiles(void)
     }
 }
 
-// Opens the link; from then on every end of the process releases it.
-void OpenLink(void)
-{
-    AtEnd(lk_itfUsed ? SerialRelease : ShutdownNetwork);
-    if (lk_itfUsed)
-        lk_handleSerial = InitSerial();
-    else
-        InitNetwork();
-}
-
 // The input file's length for the MemCard frame. The frame carries at most 32
 // bits, so a longer file announced with the MemCard frame is refused rather
 // than announced with a wrong length.
@@ -116,7 +95,7 @@ int ChooseInput(void)
 // Remote console: connects the device's console to this link.
 void SendRemoteConsolePrologue(void)
 {
-    SendFrame(lk_itfUsed ? "RCRA--r1" : "RCRA--r2");
+    SendFrame(LinkIsSerial() ? "RCRA--r1" : "RCRA--r2");
     SendFrame("RCRB--r1");
     SendFrame("TK");
     SendFrame("TD");
@@ -125,12 +104,11 @@ void SendRemoteConsolePrologue(void)
 // MemCard: the device stores the data that follow under lk_pcMemCardDir.
 void SendMemCardPrologue(void)
 {
-    int n = std::snprintf(TextBuf(), sizeof pucBuf, "%cM%s*%lu%c", lk_cSOH, lk_pcMemCardDir,
-                          static_cast<unsigned long>(lk_ulIFileLen), lk_cETB);
-    if (n > static_cast<int>(sizeof pucBuf) - 1)
-        n = static_cast<int>(sizeof pucBuf) - 1;
+    char pcCommand[MEMCARD_DIR_MAX + 16];
+    std::snprintf(pcCommand, sizeof pcCommand, "M%s*%lu", lk_pcMemCardDir, static_cast<unsigned long>(lk_ulIFileLen));
+    const int n = BuildFrame(pucBuf, sizeof pucBuf, pcCommand);
     if (gl_bDebug)
-        std::fprintf(stderr, "%s\n", TextBuf());
+        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(pucBuf));
     SendData(pucBuf, n);
 }
 
@@ -153,10 +131,7 @@ void CloseAll(void)
         std::fclose(lk_pFileI);
     if (lk_pFileO != nullptr)
         std::fclose(lk_pFileO);
-    if (lk_itfUsed)
-        CloseSerial();
-    else
-        CloseNetwork();
+    LinkClose();
 }
 
 }  // namespace
@@ -167,9 +142,11 @@ int main(int argc, char** argv)
     CatchEndSignals();
     BindCatalogue(argc > 0 ? argv[0] : nullptr);
     InitSettings();
-    ParseOptions(argc, argv);
+    const OptionsResult eOptions = ParseOptions(argc, argv);
+    if (eOptions != OPTIONS_RUN)
+        EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
-    OpenLink();
+    LinkOpen();
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.
     if (lk_bRecv)
@@ -185,13 +162,12 @@ int main(int argc, char** argv)
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.
         if (lk_bRecvExitWhenSend) {
-            if (!lk_itfUsed)
-                FlushNetwork();
+            LinkFinishSending();
             LeaveReceiver();
-            EndProcess(0);
+            EndProcess(EXIT_DONE);
         }
         WaitReceiver();
     }
     CloseAll();
-    EndProcess(0);
+    EndProcess(EXIT_DONE);
 }

@@ -1,10 +1,9 @@
-// Network link: opening the socket, sending blocks, closing.
+// Network link: opening the socket, ending and closing the connection.
 #include "netlink.h"
 
 #include <cstdio>
 
 #include "errors.h"
-#include "serial.h"
 #include "settings.h"
 
 PlatSocket lk_socketClient = PLAT_NO_SOCKET;
@@ -23,7 +22,7 @@ std::uint32_t ServerAddress(void)
     if (PlatParseIPv4(lk_pcServer, &ulAddr))
         return ulAddr;
     if (!PlatResolveIPv4(lk_pcServer, &ulAddr))
-        HandleError(ERR_RESOLVE, 0, __FILE__, __LINE__, nullptr);
+        HandleError(ERR_RESOLVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     return ulAddr;
 }
 
@@ -33,11 +32,11 @@ void InitNetwork(void)
 {
     int iResult = PlatNetStartup();
     if (iResult != 0)
-        HandleError(ERR_NETWORK, iResult, __FILE__, __LINE__, nullptr);
+        HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 
     lk_socketClient = PlatSocketOpen(lk_bUDP != 0);
     if (lk_socketClient == PLAT_NO_SOCKET)
-        HandleError(ERR_NETWORK, -1, __FILE__, __LINE__, nullptr);
+        HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 
     lk_sServAddr.usPort = static_cast<std::uint16_t>(lk_iPort & 0xFFFF);
     lk_sServAddr.ulAddr = ServerAddress();
@@ -50,30 +49,7 @@ void InitNetwork(void)
 
     // UDP stays unconnected: every block goes to the device as a datagram.
     if (!lk_bUDP && !PlatConnect(lk_socketClient, lk_sServAddr))
-        HandleError(ERR_CONNECT, -1, __FILE__, __LINE__, nullptr);
-}
-
-void SendData(const unsigned char* pucData, int len)
-{
-    int iCount;
-    if (lk_itfUsed)
-        iCount = SerialWrite(pucData, len);
-    else if (lk_bUDP)
-        iCount = PlatSendTo(lk_socketClient, pucData, len, lk_sServAddr);
-    else
-        iCount = PlatSend(lk_socketClient, pucData, len);
-
-    // A failed system call on the port: its own text, taken before anything
-    // else (the debug dot) can change the last error.
-    if (lk_itfUsed && iCount == SERIAL_SYSTEM_FAILURE)
-        HandleError(ERR_SEND, 0, __FILE__, __LINE__, nullptr);
-
-    if (gl_bDebug)
-        std::fputc('.', stderr);
-
-    // A failed or partial send is not retried.
-    if (iCount != len)
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+        HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
 
 void CloseNetwork(void)

@@ -1,5 +1,5 @@
-// The network link to the device (TCP or UDP over IPv4) and the sending of
-// blocks over whichever link is in use.
+// The network link to the device: TCP or UDP over IPv4. The link module
+// (link.h) sends and receives on its socket.
 #pragma once
 
 #include "platform.h"
@@ -13,10 +13,6 @@ extern PlatAddrIPv4 lk_sServAddr;
 // or with lk_bUDP an unconnected UDP socket. Failures end the process.
 void InitNetwork(void);
 
-// Sends len bytes as one write on the serial port, one TCP send or one UDP
-// datagram. Anything but all of them sent ends the process (code 251).
-void SendData(const unsigned char* pucData, int len);
-
 // Closes the network socket if one is open.
 void CloseNetwork(void);
 
@@ -25,5 +21,5 @@ void CloseNetwork(void);
 void FlushNetwork(void);
 
 // Ends the connection at once, from any thread; the socket stays allocated
-// until the process ends.
+// until the process ends. An end hook (ending.h).
 void ShutdownNetwork(void);

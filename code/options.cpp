@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "morlink_version.h"
 #include "settings.h"
 
 namespace {
@@ -75,18 +76,19 @@ void SetReceive(const char* pcValue)
     }
 }
 
-void SetMode(const char* pcArg, const char* pcValue)
+OptionsResult SetMode(const char* pcArg, const char* pcValue)
 {
     int iMode = std::atoi(pcValue);
     if (iMode != 0 && iMode != 1) {
         std::printf(gettext("unknown mode (-m) %s\n"), pcArg);
-        std::exit(255);
+        return OPTIONS_BAD;
     }
     lk_sXDCLMode = iMode;
+    return OPTIONS_RUN;
 }
 
 // Applies one option; pcArg is the whole argument.
-void ApplyOption(char* pcProgram, const char* pcArg)
+OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
 {
     const char cLetter = pcArg[1];
     const char* pcValue = cLetter == '\0' ? pcArg + 1 : pcArg + 2;
@@ -97,7 +99,7 @@ void ApplyOption(char* pcProgram, const char* pcArg)
     case 'h':
     case 'H':
         Usage(pcProgram);
-        std::exit(0);
+        return OPTIONS_USAGE;
     case 'a':
         lk_bMemCardSave = 1;
         CopyText(lk_pcMemCardDir, MEMCARD_DIR_MAX, pcValue);
@@ -125,8 +127,7 @@ void ApplyOption(char* pcProgram, const char* pcArg)
         SetFrameCharacters(pcValue);
         break;
     case 'm':
-        SetMode(pcArg, pcValue);
-        break;
+        return SetMode(pcArg, pcValue);
     case 'n':
         SetFrameCharacters(pcValue);
         break;
@@ -162,36 +163,40 @@ void ApplyOption(char* pcProgram, const char* pcArg)
         break;
     default:
         std::printf(gettext("unknown option %s\n"), pcArg);
-        std::exit(255);
+        return OPTIONS_BAD;
     }
+    return OPTIONS_RUN;
 }
 
 }  // namespace
 
-void ParseOptions(int argc, char** argv)
+OptionsResult ParseOptions(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const char* pcArg = argv[i];
         if (pcArg[0] != '-' && pcArg[0] != '/')
             break;
-        ApplyOption(argv[0], pcArg);
+        const OptionsResult eResult = ApplyOption(argv[0], pcArg);
+        if (eResult != OPTIONS_RUN)
+            return eResult;
     }
+    return OPTIONS_RUN;
 }
 
 void Usage(const char* pcName)
 {
-    std::printf("morlink (Windows-Version) %s\n\n", "0.13");
+    std::printf("morlink (Windows-Version) %s\n\n", MORLINK_VERSION);
     std::printf(gettext("%s usage:\n\n"), pcName);
     std::printf(gettext("Network Options:\n"));
-    std::printf(gettext("-sSERVER:    Device IP-Address  (Defaults to %s)\n"), "192.168.0.21");
-    std::printf(gettext("-pPORT:      Device Port-Number (Defaults to %u)\n"), 9100u);
+    std::printf(gettext("-sSERVER:    Device IP-Address  (Defaults to %s)\n"), DEFAULT_SERVER);
+    std::printf(gettext("-pPORT:      Device Port-Number (Defaults to %u)\n"), DEFAULT_PORT);
     std::printf(gettext("-u:          UDP-Support\n"));
     std::printf(gettext("Serial Options:\n"));
-    std::printf(gettext("-cCOM_PORT:       (Defaults to %c)\n"), '1');
-    std::printf(gettext("-bBAUD_RATE:      (Defaults to %u)\n"), 57600u);
-    std::printf(gettext("-dDATA_BITS:      (Defaults to %u)\n"), 8u);
-    std::printf(gettext("-sSTOP_BITS:      (Defaults to %u)\n"), 2u);
-    std::printf(gettext("-pPARITY (n-e-o): (Defaults to %c)\n"), 'n');
+    std::printf(gettext("-cCOM_PORT:       (Defaults to %c)\n"), DEFAULT_COM_PORT);
+    std::printf(gettext("-bBAUD_RATE:      (Defaults to %u)\n"), DEFAULT_BAUD_RATE);
+    std::printf(gettext("-dDATA_BITS:      (Defaults to %u)\n"), unsigned{DEFAULT_DATA_BITS});
+    std::printf(gettext("-sSTOP_BITS:      (Defaults to %u)\n"), unsigned{DEFAULT_STOP_BITS});
+    std::printf(gettext("-pPARITY (n-e-o): (Defaults to %c)\n"), DEFAULT_PARITY);
     std::printf(gettext("-x              : Turn on XON/XOFF Protocol\n"));
     std::printf(gettext("Common Options:\n"));
     std::printf(gettext("-iFILENAME  :  Input Filename\n"));

@@ -1,7 +1,7 @@
 // The operating-system layer of morlink: process set-up, error texts, files in
 // binary mode, sockets. The sender's logic calls only these functions, so another
-// system needs only another implementation of this header (platform_posix.cpp is
-// the POSIX one). The serial port gets its own layer (serial.h).
+// system needs only another implementation of this header (platform_linux.cpp,
+// platform_win32.cpp). The serial port gets its own layer (serial.h).
 #pragma once
 
 #include <cstddef>
@@ -67,6 +67,21 @@ void PlatThreadDetach(PlatThread thread);
 
 // Writes up to len bytes to fd, unbuffered: the count written, or -1.
 int PlatWrite(int fd, const void* pData, int len);
+
+// Writes all len bytes with as many calls of pfnWrite (a write like PlatWrite)
+// as it takes: len, or the count written before a call failed or wrote nothing.
+inline int PlatWriteAll(int (*pfnWrite)(int, const void*, int), int fd, const void* pData, int len)
+{
+    const auto* puc = static_cast<const unsigned char*>(pData);
+    int iDone = 0;
+    while (iDone < len) {
+        const int n = pfnWrite(fd, puc + iDone, len - iDone);
+        if (n <= 0)
+            break;
+        iDone += n;
+    }
+    return iDone;
+}
 
 // Clears the terminal or console that fd writes to; a file or a pipe is left
 // alone. False when that fails.

@@ -1,6 +1,6 @@
 // Session settings of morlink: one variable per setting, shared by every part of
-// the sender. The command line and the run sequence write them before anything
-// is sent; afterwards they are only read, except lk_bInputFinished.
+// the sender. Only the option parser and the run sequence write them, before
+// anything is sent; afterwards they are only read, except lk_bInputFinished.
 // Flags hold 0 or 1.
 #pragma once
 
@@ -11,6 +11,17 @@
 // Capacities of the text settings, terminating NUL not included.
 constexpr int SERVER_MAX = 255;
 constexpr int MEMCARD_DIR_MAX = 255;
+
+// Built-in defaults, which the usage text shows too.
+constexpr const char* DEFAULT_SERVER = "192.168.0.21";
+constexpr unsigned DEFAULT_PORT = 9100;
+constexpr char DEFAULT_COM_PORT = '1';
+constexpr std::uint32_t DEFAULT_BAUD_RATE = 57600;
+constexpr std::uint8_t DEFAULT_DATA_BITS = 8;
+constexpr std::uint8_t DEFAULT_STOP_BITS = 2;
+constexpr char DEFAULT_PARITY = 'n';
+constexpr char DEFAULT_SOH = 0x01;
+constexpr char DEFAULT_ETB = 0x17;
 
 // Link selection and network link.
 extern std::int32_t lk_itfUsed;           // 0 network, 1 serial

@@ -1,4 +1,4 @@
-// POSIX implementation of the operating-system layer (platform.h).
+// Linux implementation of the operating-system layer (platform.h).
 #include "platform.h"
 
 #include <arpa/inet.h>
@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform_linux.h"
 
 #include <cerrno>
 #include <csignal>
@@ -188,11 +190,7 @@ void PlatThreadDetach(PlatThread thread)
 
 int PlatWrite(int fd, const void* pData, int len)
 {
-    ssize_t n;
-    do {
-        n = write(fd, pData, static_cast<std::size_t>(len));
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(RetryInterrupted([&] { return write(fd, pData, static_cast<std::size_t>(len)); }));
 }
 
 bool PlatClearScreen(int fd)
@@ -242,11 +240,7 @@ bool PlatSameFile(int fd, const char* pcPath)
 
 int PlatRead(int fd, void* pBuf, int size)
 {
-    ssize_t n;
-    do {
-        n = read(fd, pBuf, static_cast<std::size_t>(size));
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(RetryInterrupted([&] { return read(fd, pBuf, static_cast<std::size_t>(size)); }));
 }
 
 int PlatNetStartup(void)
@@ -375,11 +369,11 @@ int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& 
         sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, &sGeneric, sizeof sIn));
 }
 
-int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+int WaitReadableFd(int fd, std::uint64_t ullMilliseconds)
 {
     const bool bForever = ullMilliseconds == PLAT_WAIT_FOREVER;
     const std::uint64_t ullEnd = bForever ? 0 : PlatNowMs() + ullMilliseconds;
-    pollfd sPoll = {ToFd(sock), POLLIN, 0};
+    pollfd sPoll = {fd, POLLIN, 0};
     for (;;) {
         int iWait = -1;
         if (!bForever) {
@@ -397,11 +391,13 @@ int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
     }
 }
 
+int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    return WaitReadableFd(ToFd(sock), ullMilliseconds);
+}
+
 int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
-    ssize_t n;
-    do {
-        n = recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(
+        RetryInterrupted([&] { return recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0); }));
 }

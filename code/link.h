@@ -1,0 +1,40 @@
+// The link to the device, whichever is in use: the network (netlink.h) or a
+// serial port (seriallink.h). Everything above asks this module; it alone
+// tells the two apart.
+#pragma once
+
+#include <cstdint>
+
+// Opens the link that the settings select; from then on every end of the
+// process releases it. Failures end the process.
+void LinkOpen(void);
+
+// True when the link is a serial port.
+bool LinkIsSerial(void);
+
+// Sends len bytes as one write on the serial port, one TCP send or one UDP
+// datagram. Anything but all of them sent ends the process (code 251).
+void SendData(const unsigned char* pucData, int len);
+
+// The keep-alive byte (one space) once all input is sent: false when the link
+// has none (a serial port) or it could not be sent.
+bool LinkKeepAlive(void);
+
+// What one wait for the device's answers brought.
+enum LinkInput {
+    LINK_DATA,     // bytes came
+    LINK_SILENCE,  // the receive time-out passed with nothing
+    LINK_NOTHING,  // a read ended with nothing before any time-out: wait again
+    LINK_CLOSED,   // the device closed the connection
+};
+
+// Waits up to the receive time-out for the device's answers and reads up to
+// iSize of them into pucBuf, *piCount bytes. Failures end the process
+// (code 250).
+LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount);
+
+// Sees everything sent delivered, leaving the link open for the receiver.
+void LinkFinishSending(void);
+
+// Closes the link.
+void LinkClose(void);
