@@ -103,10 +103,11 @@ int SerialWrite(PlatSerial hPort, const unsigned char* pucData, int len)
     DWORD dwWritten = 0;
     if (WriteFile(Port(hPort), pucData, static_cast<DWORD>(len), &dwWritten, &lk_osWrite))
         return static_cast<int>(dwWritten);
-    // Each failed call leaves its last error for the reporter; a short count
-    // is left to the caller.
+    // A write refused at once gets the fixed text; a failed wait or outcome
+    // leaves its last error for the reporter; a short count is left to the
+    // caller.
     if (GetLastError() != ERROR_IO_PENDING)
-        return SERIAL_SYSTEM_FAILURE;
+        return SERIAL_REFUSED;
     // No write time-out: the write waits for flow control as long as it takes.
     if (WaitForSingleObject(lk_osWrite.hEvent, INFINITE) != WAIT_OBJECT_0)
         return SERIAL_SYSTEM_FAILURE;
