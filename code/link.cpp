@@ -1,6 +1,7 @@
 // The link in use: network or serial port, chosen once when it opens.
 #include "link.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "ending.h"
@@ -12,6 +13,10 @@
 namespace {
 
 bool lk_bSerial;
+// Set by the receiver thread: the device closed the connection; the receiver
+// reads no more.
+std::atomic<bool> lk_bPeerClosed{false};
+std::atomic<bool> lk_bReceiverGone{false};
 
 int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
 {
@@ -28,6 +33,8 @@ int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
         HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     // An empty datagram is no end: UDP has no connection to close.
     *peInput = n > 0 ? LINK_DATA : lk_bUDP ? LINK_NOTHING : LINK_CLOSED;
+    if (*peInput == LINK_CLOSED)
+        lk_bPeerClosed = true;
     return n;
 }
 
@@ -40,6 +47,52 @@ int ReceiveSerial(unsigned char* pucBuf, int iSize, LinkInput* peInput)
         HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     *peInput = n > 0 ? LINK_DATA : lk_ulTimeout != 0 ? LINK_SILENCE : LINK_NOTHING;
     return n;
+}
+
+[[noreturn]] void ConfirmTimeout(void)
+{
+    HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
+    EndProcess(ERR_TIMEOUT);
+}
+
+// The device's close, as the receiver thread sees it; once that thread reads
+// no more, read here for the time left.
+PlatPeerEnd CloseSeenByReceiver(std::uint64_t ullEnd)
+{
+    for (;;) {
+        if (lk_bPeerClosed)
+            return PLAT_PEER_CLOSED;
+        const std::uint64_t ullNow = PlatNowMs();
+        if (ullNow >= ullEnd)
+            return PLAT_PEER_SILENT;
+        if (lk_bReceiverGone)
+            return PlatAwaitClose(lk_socketClient, ullEnd - ullNow);
+        PlatSleep(10);
+    }
+}
+
+void ConfirmTcpEnd(std::uint64_t ullMs)
+{
+    const std::uint64_t ullEnd = PlatNowMs() + ullMs;
+    // Answers are read and dropped meanwhile unless the receiver reads them,
+    // so that they cannot reset the connection.
+    PlatSocketFlush(lk_socketClient, false, ullMs);
+    const std::uint64_t ullNow = PlatNowMs();
+    const std::uint64_t ullLeft = ullEnd > ullNow ? ullEnd - ullNow : 0;
+    const PlatPeerEnd eEnd = lk_bRecv ? CloseSeenByReceiver(ullEnd) : PlatAwaitClose(lk_socketClient, ullLeft);
+    if (eEnd == PLAT_PEER_RESET)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+    if (eEnd == PLAT_PEER_SILENT)
+        ConfirmTimeout();
+}
+
+void ConfirmSerialEnd(std::uint64_t ullMs)
+{
+    const int iResult = SerialDrain(lk_handleSerial, ullMs);
+    if (iResult < 0)
+        HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    if (iResult == 0)
+        ConfirmTimeout();
 }
 
 }  // namespace
@@ -92,6 +145,20 @@ LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)
     LinkInput eInput;
     *piCount = lk_bSerial ? ReceiveSerial(pucBuf, iSize, &eInput) : ReceiveNetwork(pucBuf, iSize, &eInput);
     return eInput;
+}
+
+void LinkStopReceiving(void)
+{
+    lk_bReceiverGone = true;
+}
+
+void LinkConfirmEnd(void)
+{
+    const std::uint64_t ullMs = std::uint64_t{lk_ulConfirmSeconds} * 1000;
+    if (lk_bSerial)
+        ConfirmSerialEnd(ullMs);
+    else if (!lk_bUDP)
+        ConfirmTcpEnd(ullMs);
 }
 
 void LinkFinishSending(void)

@@ -33,6 +33,17 @@ enum LinkInput {
 // (code 250).
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount);
 
+// The receiver thread has stopped reading the link.
+void LinkStopReceiving(void);
+
+// -e: after the last byte, waits up to lk_ulConfirmSeconds for the device to
+// confirm the job: on TCP by closing the connection in order (read by the
+// receiver thread when there is one, else read and dropped here), on a serial
+// port by the port having sent every byte. A reset is a failed send (251);
+// no confirmation in time reports "Timeout" and ends with status 1. UDP has
+// nothing to confirm.
+void LinkConfirmEnd(void);
+
 // Sees everything sent delivered, leaving the link open for the receiver.
 void LinkFinishSending(void);
 

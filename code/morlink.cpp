@@ -15,6 +15,7 @@
 #include "link.h"
 #include "options.h"
 #include "platform.h"
+#include "progress.h"
 #include "receiver.h"
 #include "settings.h"
 
@@ -26,6 +27,9 @@ constexpr int BLOCK_SIZE = 1022;
 
 // Holds each frame and each block of input in turn, always from its first byte.
 unsigned char pucBuf[1024];
+
+// The input file's size, 0 for standard input or when the system cannot tell.
+std::uint64_t lk_ullInputSize;
 
 // Sends one command frame; its text is cut to 1021 characters.
 void SendFrame(const char* pcCommand)
@@ -72,6 +76,7 @@ void TakeInputLength(int fd)
     std::uint64_t ullSize = 0;
     if (!PlatFileSize(fd, &ullSize))
         return;
+    lk_ullInputSize = ullSize;
     if (lk_bMemCardSave && ullSize > UINT32_MAX)
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     lk_ulIFileLen = static_cast<std::uint32_t>(ullSize);
@@ -122,6 +127,8 @@ void SendInput(int fd)
         if (n < 0)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
         SendData(pucBuf, n);
+        if (lk_bProgress)
+            ProgressAdd(n);
     }
 }
 
@@ -156,8 +163,14 @@ int main(int argc, char** argv)
         SendRemoteConsolePrologue();
     if (lk_bMemCardSave)
         SendMemCardPrologue();
+    if (lk_bProgress)
+        ProgressStart(lk_ullInputSize);
     SendInput(fdInput);
+    if (lk_bProgress)
+        ProgressEnd();
     lk_bInputFinished = 1;
+    if (lk_bConfirmEnd)
+        LinkConfirmEnd();
     if (lk_bRecv) {
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.

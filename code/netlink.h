@@ -1,4 +1,4 @@
-// The network link to the device: TCP or UDP over IPv4. The link module
+// The network link to the device: TCP or UDP over IPv4 or IPv6. The link module
 // (link.h) sends and receives on its socket.
 #pragma once
 
@@ -6,11 +6,13 @@
 
 // Socket of the network link, PLAT_NO_SOCKET until InitNetwork opens it.
 extern PlatSocket lk_socketClient;
-// The device's address and port.
-extern PlatAddrIPv4 lk_sServAddr;
+// The device's address and port in use.
+extern PlatAddr lk_sServAddr;
 
-// Opens the network link to lk_pcServer, port lk_iPort: a connected TCP socket,
-// or with lk_bUDP an unconnected UDP socket. Failures end the process.
+// Opens the network link to lk_pcServer, port lk_iPort: a TCP socket connected
+// to the first of its addresses that takes it (with -w, tried until the time
+// is up), or with lk_bUDP an unconnected UDP socket for its first address.
+// Failures end the process.
 void InitNetwork(void);
 
 // Closes the network socket if one is open.

@@ -53,6 +53,15 @@ std::uint32_t FormTimeout(const char* pcNumber)
     return ulTimeout == 0 ? 1 : ulTimeout;
 }
 
+// Seconds for -e and -w: ulEmpty for no value, ulZero for 0 or no number.
+std::uint32_t SecondsOr(const char* pcValue, std::uint32_t ulEmpty, std::uint32_t ulZero)
+{
+    if (pcValue[0] == '\0')
+        return ulEmpty;
+    const int iSeconds = std::atoi(pcValue);
+    return iSeconds > 0 ? static_cast<std::uint32_t>(iSeconds) : ulZero;
+}
+
 // -r: receiving, with keep-alive (*), exit when sent (s) or exit on timeout (t).
 void SetReceive(const char* pcValue)
 {
@@ -110,14 +119,21 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
     case 'c':
         lk_itfUsed = 1;
         lk_cPort = pcValue[0];
-        // A value that starts with '/' is the device path itself.
-        lk_pcSerialPath = pcValue[0] == '/' ? pcValue : "";
+        // The whole value too: a device path, or a port name (COM12).
+        lk_pcSerialPath = pcValue;
         break;
     case 'd':
         if (std::atoi(pcValue) != 0)
             lk_ui8DataBits = static_cast<std::uint8_t>(std::atoi(pcValue) & 0xFF);
         else
             gl_bDebug = 1;
+        break;
+    case 'e':
+        lk_bConfirmEnd = 1;
+        lk_ulConfirmSeconds = SecondsOr(pcValue, DEFAULT_CONFIRM_SECONDS, DEFAULT_CONFIRM_SECONDS);
+        break;
+    case 'g':
+        lk_bProgress = 1;
         break;
     case 'i':
         lk_pcIFilename = pcValue;
@@ -157,6 +173,9 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
         break;
     case 'u':
         lk_bUDP = 1;
+        break;
+    case 'w':
+        lk_ulWaitSeconds = SecondsOr(pcValue, DEFAULT_WAIT_SECONDS, 0);
         break;
     case 'x':
         lk_bXon = 1;
@@ -222,4 +241,14 @@ void Usage(const char* pcName)
                 pcName);
     std::printf(gettext("\nExample3: '%s -s10.102.1.45 -r -l5E5F'\n"), pcName);
     std::printf(gettext("Note: There should be no blank between argument and value\n      (i.e. '-p' and '9600')!\n"));
+    std::printf(gettext("\nExtensions:\n"));
+    std::printf(gettext("-e[N]       :  Confirm the end: wait up to N s (default %u) until the device\n"
+                        "               closes the connection or the port has sent everything\n"),
+                DEFAULT_CONFIRM_SECONDS);
+    std::printf(gettext("-g          :  Show the progress of sending on standard error\n"));
+    std::printf(gettext("-w[N]       :  Wait up to N s (default %u) for a device that cannot be\n"
+                        "               reached yet (connection or serial port)\n"),
+                DEFAULT_WAIT_SECONDS);
+    std::printf(gettext("-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
+                        "               (i.e. -s::1)\n"));
 }

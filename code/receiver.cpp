@@ -108,6 +108,7 @@ void RecvThread(void)
     if (!PlatSetBinary(lk_fdOut))
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     Receive();
+    LinkStopReceiving();
 }
 
 }  // namespace
@@ -115,6 +116,8 @@ void RecvThread(void)
 void StartReceiver(void)
 {
     lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
+    if (!lk_bThreadStarted)
+        LinkStopReceiving();
 }
 
 void WaitReceiver(void)

@@ -13,7 +13,7 @@ using PlatSerial = std::intptr_t;
 constexpr PlatSerial PLAT_NO_SERIAL = -1;
 
 // Room for a device name built from a port character.
-constexpr std::size_t SERIAL_NAME_SIZE = 16;
+constexpr std::size_t SERIAL_NAME_SIZE = 32;
 
 // Failures of the functions below. The port or its driver refused a request (a
 // setting it cannot run, a write that took fewer bytes than asked), or a system
@@ -30,14 +30,19 @@ struct SerialTimeouts {
     std::uint64_t ullTotalConstantMs;
 };
 
-// The device that -c names: the port character cPort, or, when cPort is '/',
-// the path pcPath itself. A character that names no port gives the empty
-// name, which no open finds. Returns pcPath or pcBuf.
+// The device that -c names, from its first character cPort and its whole
+// value pcPath: on Linux a digit 1 to 9 names /dev/ttyS0 to /dev/ttyS8 and a
+// value that starts with '/' is the device path itself; on Windows COM<n> or
+// \\.\COM<n> names that port (also above COM9), else the first character
+// names COM<c>:. A value that names no port gives a name that no open finds.
+// Returns pcPath or pcBuf.
 const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::size_t size);
 
 // Opens the port for reading and writing by this process alone;
-// PLAT_NO_SERIAL on failure, with the last error set.
-PlatSerial SerialOpen(const char* pcPath);
+// PLAT_NO_SERIAL on failure, with the last error set and *pbMayReturn telling
+// whether the port is missing or held by another program (a USB adapter that
+// is away may come back).
+PlatSerial SerialOpen(const char* pcPath, bool* pbMayReturn);
 
 // Sets the line from a mode string (serialmode.h) and the read time-outs:
 // 0, SERIAL_REFUSED for settings the port cannot run, or SERIAL_SYSTEM_FAILURE.
@@ -51,6 +56,10 @@ int SerialWrite(PlatSerial hPort, const unsigned char* pucData, int len);
 // came in time), or SERIAL_SYSTEM_FAILURE (a line that has hung up fails with
 // EIO on POSIX: never 0 forever on a dead line).
 int SerialRead(PlatSerial hPort, unsigned char* pucBuf, int iSize);
+
+// Waits up to ullMilliseconds until the port has sent every byte written to
+// it: 1 when it has, 0 when the time passed first, SERIAL_SYSTEM_FAILURE.
+int SerialDrain(PlatSerial hPort, std::uint64_t ullMilliseconds);
 
 void SerialClose(PlatSerial hPort);
 

@@ -57,14 +57,12 @@ int OpenPort(const char* pcPath)
     int fd = open(pcPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            errno = EBUSY;
-        return -1;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0)
-        return -1;
-    return fd;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0)
+        return fd;
+    const int iError = errno == EWOULDBLOCK ? EBUSY : errno;
+    close(fd);
+    errno = iError;
+    return -1;
 }
 
 // Character size and stop bits; false for a combination a UART cannot run
@@ -180,9 +178,10 @@ const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::s
     return pcBuf;
 }
 
-PlatSerial SerialOpen(const char* pcPath)
+PlatSerial SerialOpen(const char* pcPath, bool* pbMayReturn)
 {
     const int fd = OpenPort(pcPath);
+    *pbMayReturn = fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == EBUSY);
     return fd < 0 ? PLAT_NO_SERIAL : fd;
 }
 
@@ -229,6 +228,21 @@ int SerialRead(PlatSerial hPort, unsigned char* pucBuf, int iSize)
         ullEnd = ullGapEnd < ullTotalEnd ? ullGapEnd : ullTotalEnd;
     }
     return iCount;
+}
+
+int SerialDrain(PlatSerial hPort, std::uint64_t ullMilliseconds)
+{
+    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
+    for (;;) {
+        int iQueued = 0;
+        if (ioctl(PortFd(hPort), TIOCOUTQ, &iQueued) != 0)
+            return SERIAL_SYSTEM_FAILURE;
+        if (iQueued == 0)
+            return 1;
+        if (PlatNowMs() >= ullEnd)
+            return 0;
+        PlatSleep(10);
+    }
 }
 
 void SerialClose(PlatSerial hPort)

@@ -68,18 +68,45 @@ bool MakeEvents(void)
 
 }  // namespace
 
-const char* SerialDevicePath(char cPort, const char* /*pcPath*/, char* pcBuf, std::size_t size)
+namespace {
+
+// The digits of a port name "COM<digits>" or "\\.\COM<digits>", any case;
+// null for any other text.
+const char* ComPortDigits(const char* pcName)
 {
-    std::snprintf(pcBuf, size, "COM%c:", cPort);
+    if (std::strncmp(pcName, "\\\\.\\", 4) == 0)
+        pcName += 4;
+    if (_strnicmp(pcName, "COM", 3) != 0 || pcName[3] == '\0')
+        return nullptr;
+    for (const char* pc = pcName + 3; *pc != '\0'; ++pc)
+        if (*pc < '0' || *pc > '9')
+            return nullptr;
+    return pcName + 3;
+}
+
+}  // namespace
+
+const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::size_t size)
+{
+    // Ports above COM9 are reached only through the device namespace.
+    const char* pcDigits = ComPortDigits(pcPath);
+    if (pcDigits != nullptr)
+        std::snprintf(pcBuf, size, "\\\\.\\COM%s", pcDigits);
+    else
+        std::snprintf(pcBuf, size, "COM%c:", cPort);
     return pcBuf;
 }
 
-PlatSerial SerialOpen(const char* pcPath)
+PlatSerial SerialOpen(const char* pcPath, bool* pbMayReturn)
 {
     // Exclusive, and overlapped so that a read and a write can be outstanding
     // at once.
     HANDLE hPort =
         CreateFileA(pcPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const DWORD dwError = GetLastError();
+    *pbMayReturn =
+        hPort == INVALID_HANDLE_VALUE &&
+        (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_ACCESS_DENIED || dwError == ERROR_SHARING_VIOLATION);
     return hPort == INVALID_HANDLE_VALUE ? PLAT_NO_SERIAL : reinterpret_cast<PlatSerial>(hPort);
 }
 
@@ -141,6 +168,22 @@ int SerialRead(PlatSerial hPort, unsigned char* pucBuf, int iSize)
     if (!GetOverlappedResult(Port(hPort), &lk_osRead, &dwRead, FALSE) && !EndedByTimeout())
         return SERIAL_SYSTEM_FAILURE;
     return static_cast<int>(dwRead);
+}
+
+int SerialDrain(PlatSerial hPort, std::uint64_t ullMilliseconds)
+{
+    const std::uint64_t ullEnd = GetTickCount64() + ullMilliseconds;
+    for (;;) {
+        DWORD dwErrors = 0;
+        COMSTAT sStat;
+        if (!ClearCommError(Port(hPort), &dwErrors, &sStat))
+            return SERIAL_SYSTEM_FAILURE;
+        if (sStat.cbOutQue == 0)
+            return 1;
+        if (GetTickCount64() >= ullEnd)
+            return 0;
+        Sleep(10);
+    }
 }
 
 void SerialClose(PlatSerial hPort)

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "errors.h"
+#include "retry.h"
 #include "serialmode.h"
 #include "settings.h"
 
@@ -15,6 +16,22 @@ namespace {
 // Set once the port is closed. The handle keeps its value, since the receiver
 // thread may still be reading it while the main thread ends the run.
 std::atomic<bool> lk_bSerialClosed{false};
+
+// Opens the port; with -w a port that is missing or busy is tried again
+// until the time is up. Failures end the process.
+PlatSerial OpenPort(const char* pcPath)
+{
+    bool bMayReturn = false;
+    PlatSerial hPort = SerialOpen(pcPath, &bMayReturn);
+    if (hPort == PLAT_NO_SERIAL && bMayReturn && lk_ulWaitSeconds != 0) {
+        RetryClock sClock = RetryStart(lk_ulWaitSeconds);
+        while (hPort == PLAT_NO_SERIAL && bMayReturn && RetryPause(&sClock))
+            hPort = SerialOpen(pcPath, &bMayReturn);
+    }
+    if (hPort == PLAT_NO_SERIAL)
+        HandleError(ERR_SERIAL, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    return hPort;
+}
 
 }  // namespace
 
@@ -33,9 +50,7 @@ void InitSerial(void)
 
     // The mode is checked only once the port is open, so a missing port is
     // reported before a bad setting.
-    const PlatSerial hPort = SerialOpen(pcPath);
-    if (hPort == PLAT_NO_SERIAL)
-        HandleError(ERR_SERIAL, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    const PlatSerial hPort = OpenPort(pcPath);
     // Known at once, so that every end from here on releases the port.
     lk_bSerialClosed = false;
     lk_handleSerial = hPort;

@@ -30,6 +30,10 @@ std::FILE* lk_pFileO;
 std::uint32_t lk_ulIFileLen;
 std::int32_t lk_bMemCardSave;
 char lk_pcMemCardDir[MEMCARD_DIR_MAX + 1];
+std::uint32_t lk_ulWaitSeconds;
+std::int32_t lk_bConfirmEnd;
+std::uint32_t lk_ulConfirmSeconds;
+std::int32_t lk_bProgress;
 std::int32_t gl_bDebug;
 std::atomic<std::int32_t> lk_bInputFinished;
 
@@ -64,6 +68,10 @@ void InitSettings(void)
     lk_ulIFileLen = 0;
     lk_bMemCardSave = 0;
     lk_pcMemCardDir[0] = '\0';
+    lk_ulWaitSeconds = 0;
+    lk_bConfirmEnd = 0;
+    lk_ulConfirmSeconds = DEFAULT_CONFIRM_SECONDS;
+    lk_bProgress = 0;
     gl_bDebug = 0;
     lk_bInputFinished = 0;
 }

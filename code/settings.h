@@ -31,7 +31,7 @@ extern std::int32_t lk_bUDP;
 
 // Serial link.
 extern char lk_cPort;                // port number as one character
-extern const char* lk_pcSerialPath;  // -c value that starts with '/', else empty
+extern const char* lk_pcSerialPath;  // the whole -c value
 extern std::uint32_t lk_ulBaudRate;
 extern std::uint8_t lk_ui8DataBits;
 extern std::uint8_t lk_ui8StopBits;
@@ -50,6 +50,14 @@ extern std::int32_t lk_bRemCon;
 extern std::int32_t lk_bRemConExitWhenReset;
 extern char lk_cSOH;  // frame start, sent and parsed
 extern char lk_cETB;  // frame end, sent and parsed
+
+// Extensions: waiting for the device, confirming the end, progress.
+constexpr std::uint32_t DEFAULT_WAIT_SECONDS = 30;     // -w alone
+constexpr std::uint32_t DEFAULT_CONFIRM_SECONDS = 10;  // -e alone
+extern std::uint32_t lk_ulWaitSeconds;                 // -w: 0 for no waiting
+extern std::int32_t lk_bConfirmEnd;                    // -e
+extern std::uint32_t lk_ulConfirmSeconds;
+extern std::int32_t lk_bProgress;  // -g
 
 // Files, prologues and run state. The file names point into the command line;
 // an empty name means the standard stream.

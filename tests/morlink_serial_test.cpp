@@ -472,4 +472,31 @@ TEST(SerialLink, EveryEndingReleasesThePort)
     }
 }
 
+// -w: a port that is missing at first (an adapter that comes back) is opened
+// once it is there; -e: the run ends once the port has sent everything.
+TEST(SerialLink, WaitsForAMissingPortAndConfirmsTheEnd)
+{
+    PtyPair pty;
+    ScratchDir dir;
+    const std::string sLink = dir.Path("ttyUSB9");
+    PtyCollector device(pty);
+    std::thread back([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_EQ(symlink(pty.Path().c_str(), sLink.c_str()), 0);
+    });
+    RunSetup sSetup;
+    sSetup.args = {"-c" + sLink, "-w5", "-e2"};
+    sSetup.input = "job";
+    RunResult r = RunMorlink(sSetup);
+    back.join();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_GE(r.dWall, 0.9);
+    EXPECT_EQ(device.Stop(), "job");
+
+    r = RunArgs({"-c" + dir.Path("never"), "-w1"}, "job");
+    EXPECT_EQ(r.iStatus, 240);
+    EXPECT_EQ(r.err, kNoFile);
+    EXPECT_GE(r.dWall, 0.95);
+}
+
 }  // namespace
