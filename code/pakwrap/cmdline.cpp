@@ -40,10 +40,11 @@ bool CopyField(char* pcDest, int iSize, const char* pcSrc)
 }
 
 // Fills lk_pcHeader from an argument of the form /TAG:n1:n2:n3:text; the first
-// character is skipped unread. False when the argument has not that shape.
+// character is skipped unread. False when the argument has not that shape. An
+// input of no known kind is then taken as SH3, with the record in front.
 bool ParseHeader(const char* pcArg, PakRun* psRun)
 {
-    psRun->iCPU = 1;
+    psRun->eKind = ImageKind::Sh3;
     memset(lk_pcHeader, 0, sizeof lk_pcHeader);
     if (pcArg[0] == '\0' || strnlen(pcArg + 1, 4) < 4 || pcArg[4] != ':')
         return false;
@@ -74,7 +75,7 @@ bool ParseHeader(const char* pcArg, PakRun* psRun)
 // The file-store switch /m=file (alone, or as the fifth argument after /r).
 bool SelectStore(const char* pcArg, PakRun* psRun)
 {
-    psRun->iMode = MODE_STORE;
+    psRun->eMode = PakMode::Store;
     if (pcArg[2] != '=') {
         puts("Error: You have to specify a filename");
         psRun->bNoTarget = true;
@@ -99,7 +100,7 @@ bool StartsWithSign(const char* pc)
 // with or without 0x. Where no number can be read, none is given.
 bool SelectFirmware(const char* pcSwitch, PakRun* psRun)
 {
-    psRun->iMode = MODE_FIRMWARE;
+    psRun->eMode = PakMode::Firmware;
     if (pcSwitch[2] == ':' && !StartsWithSign(pcSwitch + 3)) {
         char* pcEnd = nullptr;
         errno = 0;
@@ -124,16 +125,16 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
     const char* pcSwitch = argv[3];
     switch (pcSwitch[1]) {
     case 'a':
-        psRun->iMode = MODE_ATMEL;
+        psRun->eMode = PakMode::Atmel;
         printf("Convert Atmel software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'f':
-        psRun->iMode = MODE_FONT;
+        psRun->eMode = PakMode::Font;
         psRun->ulHeaderLen = 4;
         printf("Convert font: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'l':
-        psRun->iMode = MODE_SLIC;
+        psRun->eMode = PakMode::Slic;
         printf("Convert Slic software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'm':

@@ -178,17 +178,17 @@ int StoreFile(const Files& sFiles, const PakRun& sRun)
     return sRun.bNoTarget ? PAK_FAILED : PAK_OK;
 }
 
-bool RecognisesKind(int iMode)
+bool RecognisesKind(PakMode eMode)
 {
-    return iMode == MODE_FIRMWARE || iMode == MODE_SLIC || iMode == MODE_ATMEL;
+    return eMode == PakMode::Firmware || eMode == PakMode::Slic || eMode == PakMode::Atmel;
 }
 
 // True when an image of the recognised kind can hold the fields stamped into it.
 bool HoldsHeader(const PakRun& sRun, long long llSize)
 {
-    if (!RecognisesKind(sRun.iMode))
+    if (!RecognisesKind(sRun.eMode))
         return true;
-    if (sRun.iCPU == KIND_SH2)
+    if (sRun.eKind == ImageKind::Sh2)
         return llSize >= SH2_MIN_LEN && sRun.ulHeaderLen <= llSize;
     return lk_cHeader || llSize >= HEADER_RECORD_LEN;
 }
@@ -198,13 +198,13 @@ bool HoldsHeader(const PakRun& sRun, long long llSize)
 // False for an input of no known kind without a custom header.
 bool RecogniseFirstBlock(PakRun* psRun, int iDatalen, uint32_t* pulSkip)
 {
-    if (!RecognisesKind(psRun->iMode))
+    if (!RecognisesKind(psRun->eMode))
         return true;
-    int iKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
-    if (iKind == KIND_UNKNOWN && !lk_cHeader)
+    ImageKind eKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
+    if (eKind == ImageKind::Unknown && !lk_cHeader)
         return false;
-    if (iKind != KIND_UNKNOWN)
-        psRun->iCPU = iKind;
+    if (eKind != ImageKind::Unknown)
+        psRun->eKind = eKind;
     *pulSkip = psRun->ulHeaderLen;
     return true;
 }
@@ -246,16 +246,16 @@ int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pu
 // Puts the header of the output in front, or stamps it into the first block.
 bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
 {
-    if (sRun.iMode == MODE_FONT) {
+    if (sRun.eMode == PakMode::Font) {
         unsigned char pcFontCRC[4];
         PutLittleEndian(pcFontCRC, ulCRC);
         return WriteAll(sFiles.iOut, pcFontCRC, sizeof pcFontCRC) == sizeof pcFontCRC;
     }
-    if (sRun.iCPU != KIND_SH2 && lk_cHeader) {
+    if (sRun.eKind != ImageKind::Sh2 && lk_cHeader) {
         PutBigEndian(reinterpret_cast<unsigned char*>(lk_pcHeader) + 4, ulCRC);
         return WriteAll(sFiles.iOut, lk_pcHeader, HEADER_RECORD_LEN) == HEADER_RECORD_LEN;
     }
-    StampBlock(pcbuffer, sRun.iCPU, ulCRC, ulTotallen, sRun.uiDestAddr);
+    StampBlock(pcbuffer, sRun.eKind, ulCRC, ulTotallen, sRun.uiDestAddr);
     return true;
 }
 
@@ -300,6 +300,6 @@ int ConvertFile(PakRun* psRun)
     Files sFiles;
     int iStatus = OpenFiles(&sFiles);
     if (iStatus == PAK_OK)
-        iStatus = psRun->iMode == MODE_STORE ? StoreFile(sFiles, *psRun) : ConvertImage(sFiles, psRun);
+        iStatus = psRun->eMode == PakMode::Store ? StoreFile(sFiles, *psRun) : ConvertImage(sFiles, psRun);
     return CloseFiles(sFiles, iStatus);
 }

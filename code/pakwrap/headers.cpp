@@ -35,30 +35,30 @@ void PutLittleEndian(unsigned char* pucField, uint32_t ulValue)
         pucField[i] = static_cast<unsigned char>(ulValue);
 }
 
-int RecogniseKind(const unsigned char* pucBlock, int iLen, uint32_t* pulHeaderLen)
+ImageKind RecogniseKind(const unsigned char* pucBlock, int iLen, uint32_t* pulHeaderLen)
 {
     if ((iLen >= 1 && pucBlock[0] == 0x01) || (iLen >= 2 && pucBlock[1] == 0x71)) {
         uint32_t ulLen = 0;
         for (int i = 7; i >= 4; i--)
             ulLen = ulLen << 8 | (i < iLen ? pucBlock[i] : 0u);
         *pulHeaderLen = ulLen;
-        return KIND_SH2;
+        return ImageKind::Sh2;
     }
     // The string literals carry the NUL byte that ends each tag.
     if (HasTag(pucBlock, iLen, "SH3"))
-        return KIND_SH3;
+        return ImageKind::Sh3;
     static const char* const apcAtmelTags[] = {"ATM", "ATI", "AT0", "AT1"};
     for (const char* pcTag : apcAtmelTags)
         if (HasTag(pucBlock, iLen, pcTag))
-            return KIND_ATMEL;
+            return ImageKind::Atmel;
     if (HasTag(pucBlock, iLen, "SLC"))
-        return KIND_SLIC;
-    return KIND_UNKNOWN;
+        return ImageKind::Slic;
+    return ImageKind::Unknown;
 }
 
-void StampBlock(unsigned char* pucBlock, int iCPU, uint32_t ulCRC, uint32_t ulTotallen, uint32_t uiDestAddr)
+void StampBlock(unsigned char* pucBlock, ImageKind eKind, uint32_t ulCRC, uint32_t ulTotallen, uint32_t uiDestAddr)
 {
-    if (iCPU == KIND_SH2) {
+    if (eKind == ImageKind::Sh2) {
         if (uiDestAddr != NO_ADDRESS)
             PutLittleEndian(pucBlock + DESTADDR_POS_SH2, uiDestAddr);
         PutLittleEndian(pucBlock + CRC_POS_SH2, ulCRC);

@@ -4,13 +4,15 @@
 #include <climits>
 #include <cstdint>
 
+#include "headers.h"
+
 // Modes selected by the switch letter.
-enum {
-    MODE_FIRMWARE = 0,
-    MODE_FONT = 1,
-    MODE_SLIC = 2,
-    MODE_ATMEL = 3,
-    MODE_STORE = 4
+enum class PakMode {
+    Firmware,
+    Font,
+    Slic,
+    Atmel,
+    Store
 };
 
 // Exit statuses: success, a failed run, a rejected command line.
@@ -35,10 +37,10 @@ extern char lk_cHeader;
 
 // What one run does, as the command line selected it.
 struct PakRun {
-    int iMode = -1;
+    PakMode eMode = PakMode::Firmware;
     uint32_t uiDestAddr = NO_ADDRESS;
     uint32_t ulHeaderLen = HEADER_RECORD_LEN;  // header the CRC skips
-    int iCPU = 0;                              // header kind of the input
+    ImageKind eKind = ImageKind::Unknown;      // header kind of the input
     const char* pcprt = nullptr;               // custom header text to announce
     bool bNoTarget = false;                    // file store without a target name
 };
