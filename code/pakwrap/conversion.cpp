@@ -3,82 +3,22 @@
 // second copies the input with the header stamped in or put in front.
 #include "conversion.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "crc32.h"
 #include "fastcopy.h"
+#include "fileio.h"
 #include "headers.h"
 #include "samefile.h"
 
 namespace {
 
-// Both files carry bytes unchanged (Windows opens descriptors in text mode
-// unless told otherwise) and stay with this program.
-#if defined(O_BINARY)
-constexpr int OPEN_BINARY = O_BINARY;
-#else
-constexpr int OPEN_BINARY = 0;
-#endif
-#if defined(O_CLOEXEC)
-constexpr int OPEN_CLOEXEC = O_CLOEXEC;
-#else
-constexpr int OPEN_CLOEXEC = 0;
-#endif
-
-// The input is measured and rewound with lseek: inputs of 2 GiB and more need
-// the 64-bit offsets that the build asks for (_FILE_OFFSET_BITS).
-static_assert(sizeof(off_t) >= 8, "64-bit file offsets needed");
-
 constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
 
 unsigned char pcbuffer[BLOCK_SIZE];
-
-struct Files {
-    int iIn = -1;
-    int iOut = -1;
-};
-
-// Reads until the buffer is full or the input ends; -1 on a read error.
-int ReadBlock(int iFd)
-{
-    int iDatalen = 0;
-    while (iDatalen < BLOCK_SIZE) {
-        ssize_t n = read(iFd, pcbuffer + iDatalen, static_cast<unsigned>(BLOCK_SIZE - iDatalen));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        iDatalen += static_cast<int>(n);
-    }
-    return iDatalen;
-}
-
-// Writes all iLen bytes, resuming after short writes. Returns the number of
-// bytes written: less than iLen only when a write failed (errno tells why).
-int WriteAll(int iFd, const void* pv, int iLen)
-{
-    const auto* puc = static_cast<const unsigned char*>(pv);
-    int iDone = 0;
-    while (iDone < iLen) {
-        ssize_t n = write(iFd, puc + iDone, static_cast<unsigned>(iLen - iDone));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            break;
-        }
-        iDone += static_cast<int>(n);
-    }
-    return iDone;
-}
+const Block sBuffer = {pcbuffer, BLOCK_SIZE};
 
 int FailRead()
 {
@@ -105,12 +45,12 @@ int OpenFiles(Files* psFiles)
         printf("Input and output are the same file: %s\n", lk_pcInFile);
         return PAK_FAILED;
     }
-    psFiles->iOut = open(lk_pcOutFile, O_WRONLY | O_CREAT | O_TRUNC | OPEN_BINARY | OPEN_CLOEXEC, 0666);
+    psFiles->iOut = OpenOutput(lk_pcOutFile);
     if (psFiles->iOut < 0) {
         printf("Failed to open file %s.\n", lk_pcOutFile);
         return PAK_FAILED;
     }
-    psFiles->iIn = open(lk_pcInFile, O_RDONLY | OPEN_BINARY | OPEN_CLOEXEC);
+    psFiles->iIn = OpenInput(lk_pcInFile);
     if (psFiles->iIn < 0) {
         printf("Failed to open file %s.\n", lk_pcInFile);
         return PAK_FAILED;
@@ -122,8 +62,8 @@ int OpenFiles(Files* psFiles)
 int CloseFiles(const Files& sFiles, int iStatus)
 {
     if (sFiles.iIn >= 0)
-        close(sFiles.iIn);
-    if (sFiles.iOut >= 0 && close(sFiles.iOut) != 0 && iStatus == PAK_OK)
+        CloseFile(sFiles.iIn);
+    if (sFiles.iOut >= 0 && !CloseFile(sFiles.iOut) && iStatus == PAK_OK)
         return FailWrite();
     return iStatus;
 }
@@ -154,23 +94,26 @@ bool WriteStore(int iOut, const void* pv, int iLen)
 // the input unchanged, and optionally the restart command.
 int StoreFile(const Files& sFiles, const PakRun& sRun)
 {
-    off_t lSize = lseek(sFiles.iIn, 0, SEEK_END);
-    if (lSize < 0 || lseek(sFiles.iIn, 0, SEEK_SET) != 0)
+    long long llSize = MeasureFile(sFiles.iIn);
+    if (llSize < 0)
         return FailRead();
     MakeDirectoryText();
     int iLen = snprintf(reinterpret_cast<char*>(pcbuffer), sizeof pcbuffer,
                         "^FCGC--r0_\x01"
                         "FMIO--r%s\x17\x01"
                         "M%s*%lld\x17",
-                        lk_pcDir, lk_pcFile, static_cast<long long>(lSize));
+                        lk_pcDir, lk_pcFile, llSize);
     if (!WriteStore(sFiles.iOut, pcbuffer, iLen))
         return PAK_FAILED;
     if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
-        int iDatalen;
-        while ((iDatalen = ReadBlock(sFiles.iIn)) > 0)
-            if (!WriteStore(sFiles.iOut, pcbuffer, iDatalen))
-                return PAK_FAILED;
-        if (iDatalen < 0)
+        bool bWritten = true;
+        bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
+            bWritten = WriteStore(sFiles.iOut, pcbuffer, iDatalen);
+            return bWritten;
+        });
+        if (!bWritten)
+            return PAK_FAILED;
+        if (!bRead)
             return FailRead();
     }
     if (lk_bFURestart && !WriteStore(sFiles.iOut, RESTART_COMMAND, sizeof RESTART_COMMAND))
@@ -217,30 +160,30 @@ int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pu
     uint32_t ulSkip = 0;
     long long llSize = 0;
     bool bFirst = true;
-    int iDatalen;
-    do {
-        iDatalen = ReadBlock(sFiles.iIn);
-        if (iDatalen < 0)
-            return FailRead();
+    bool bKnown = true;
+    bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
         if (bFirst) {
-            if (!RecogniseFirstBlock(psRun, iDatalen, &ulSkip))
-                break;
             bFirst = false;
+            bKnown = RecogniseFirstBlock(psRun, iDatalen, &ulSkip);
+            if (!bKnown)
+                return false;
         }
-        uint32_t ulStart = ulSkip < static_cast<uint32_t>(iDatalen) ? ulSkip : static_cast<uint32_t>(iDatalen);
+        auto ulLen = static_cast<uint32_t>(iDatalen);
+        uint32_t ulStart = ulSkip < ulLen ? ulSkip : ulLen;
         ulSkip -= ulStart;
         ulCRC = Crc32(pcbuffer + ulStart, iDatalen - static_cast<int>(ulStart), ulCRC);
         llSize += iDatalen;
-    } while (iDatalen > 0);
-    if (iDatalen > 0 || !HoldsHeader(*psRun, llSize)) {
+        return true;
+    });
+    if (!bRead)
+        return FailRead();
+    if (!bKnown || !HoldsHeader(*psRun, llSize)) {
         puts("Wrong bin file!");
         return PAK_FAILED;
     }
     *pulCRC = ulCRC ^ 0xFFFFFFFF;
     *pulTotallen = static_cast<uint32_t>(llSize) - psRun->ulHeaderLen;
-    if (lseek(sFiles.iIn, 0, SEEK_SET) != 0)
-        return FailRead();
-    return PAK_OK;
+    return RewindFile(sFiles.iIn) ? PAK_OK : FailRead();
 }
 
 // Puts the header of the output in front, or stamps it into the first block.
@@ -259,28 +202,24 @@ bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32
     return true;
 }
 
-// Second pass: reports the CRC, then copies the input with its header.
+// Second pass: reports the CRC, then copies the input with its header; after
+// the first full block the kernel copies the rest where it can.
 int SecondPass(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
 {
     bool bFirst = true;
-    int iDatalen;
-    do {
-        iDatalen = ReadBlock(sFiles.iIn);
-        if (iDatalen < 0)
-            return FailRead();
+    bool bWritten = true;
+    bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
         if (bFirst) {
-            printf("CRC:%8.8x Total len:%d\n", ulCRC, static_cast<int>(ulTotallen));
-            if (!WriteHeader(sFiles, sRun, ulCRC, ulTotallen))
-                return FailWrite();
             bFirst = false;
+            printf("CRC:%8.8x Total len:%d\n", ulCRC, static_cast<int>(ulTotallen));
+            bWritten = WriteHeader(sFiles, sRun, ulCRC, ulTotallen);
         }
-        if (WriteAll(sFiles.iOut, pcbuffer, iDatalen) != iDatalen)
-            return FailWrite();
-        // After the header block the input goes out unchanged.
-        if (iDatalen == BLOCK_SIZE && CopyRest(sFiles.iIn, sFiles.iOut))
-            break;
-    } while (iDatalen > 0);
-    return PAK_OK;
+        bWritten = bWritten && WriteAll(sFiles.iOut, pcbuffer, iDatalen) == iDatalen;
+        return bWritten && (iDatalen < BLOCK_SIZE || !CopyRest(sFiles.iIn, sFiles.iOut));
+    });
+    if (!bRead)
+        return FailRead();
+    return bWritten ? PAK_OK : FailWrite();
 }
 
 int ConvertImage(const Files& sFiles, PakRun* psRun)
