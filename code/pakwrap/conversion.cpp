@@ -17,9 +17,6 @@ namespace {
 
 constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
 
-unsigned char pcbuffer[BLOCK_SIZE];
-const Block sBuffer = {pcbuffer, BLOCK_SIZE};
-
 int FailRead()
 {
     printf("Failed to read %s.\n", lk_pcInFile);
@@ -92,23 +89,24 @@ bool WriteStore(int iOut, const void* pv, int iLen)
 
 // File store: the prologue that creates the directory and announces the file,
 // the input unchanged, and optionally the restart command.
-int StoreFile(const Files& sFiles, const PakRun& sRun)
+int StoreFile(const Files& sFiles, const PakRun& sRun, const Block& sBlock)
 {
     long long llSize = MeasureFile(sFiles.iIn);
     if (llSize < 0)
         return FailRead();
     MakeDirectoryText();
-    int iLen = snprintf(reinterpret_cast<char*>(pcbuffer), sizeof pcbuffer,
+    char* pcPrologue = reinterpret_cast<char*>(sBlock.puc);
+    int iLen = snprintf(pcPrologue, static_cast<size_t>(sBlock.iSize),
                         "^FCGC--r0_\x01"
                         "FMIO--r%s\x17\x01"
                         "M%s*%lld\x17",
                         lk_pcDir, lk_pcFile, llSize);
-    if (!WriteStore(sFiles.iOut, pcbuffer, iLen))
+    if (!WriteStore(sFiles.iOut, pcPrologue, iLen))
         return PAK_FAILED;
     if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
         bool bWritten = true;
-        bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
-            bWritten = WriteStore(sFiles.iOut, pcbuffer, iDatalen);
+        bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
+            bWritten = WriteStore(sFiles.iOut, sBlock.puc, iDatalen);
             return bWritten;
         });
         if (!bWritten)
@@ -136,14 +134,15 @@ bool HoldsHeader(const PakRun& sRun, long long llSize)
     return lk_cHeader || llSize >= HEADER_RECORD_LEN;
 }
 
-// Recognises the image kind from the first block in the image modes and sets
-// the bytes the CRC skips (font mode takes the whole input as payload).
-// False for an input of no known kind without a custom header.
-bool RecogniseFirstBlock(PakRun* psRun, int iDatalen, uint32_t* pulSkip)
+// Recognises the image kind from the iDatalen bytes at pucBlock, the first
+// block, in the image modes and sets the bytes the CRC skips (font mode takes
+// the whole input as payload). False for an input of no known kind without a
+// custom header.
+bool RecogniseFirstBlock(PakRun* psRun, const unsigned char* pucBlock, int iDatalen, uint32_t* pulSkip)
 {
     if (!RecognisesKind(psRun->eMode))
         return true;
-    ImageKind eKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
+    ImageKind eKind = RecogniseKind(pucBlock, iDatalen, &psRun->ulHeaderLen);
     if (eKind == ImageKind::Unknown && !lk_cHeader)
         return false;
     if (eKind != ImageKind::Unknown)
@@ -154,24 +153,24 @@ bool RecogniseFirstBlock(PakRun* psRun, int iDatalen, uint32_t* pulSkip)
 
 // First pass: recognises the kind on the first block and computes the CRC of
 // everything from byte ulHeaderLen on, however the blocks fall.
-int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pulTotallen)
+int FirstPass(const Files& sFiles, const Block& sBlock, PakRun* psRun, uint32_t* pulCRC, uint32_t* pulTotallen)
 {
     uint32_t ulCRC = 0xFFFFFFFF;
     uint32_t ulSkip = 0;
     long long llSize = 0;
     bool bFirst = true;
     bool bKnown = true;
-    bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
+    bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
         if (bFirst) {
             bFirst = false;
-            bKnown = RecogniseFirstBlock(psRun, iDatalen, &ulSkip);
+            bKnown = RecogniseFirstBlock(psRun, sBlock.puc, iDatalen, &ulSkip);
             if (!bKnown)
                 return false;
         }
         auto ulLen = static_cast<uint32_t>(iDatalen);
         uint32_t ulStart = ulSkip < ulLen ? ulSkip : ulLen;
         ulSkip -= ulStart;
-        ulCRC = Crc32(pcbuffer + ulStart, iDatalen - static_cast<int>(ulStart), ulCRC);
+        ulCRC = Crc32(sBlock.puc + ulStart, iDatalen - static_cast<int>(ulStart), ulCRC);
         llSize += iDatalen;
         return true;
     });
@@ -186,8 +185,9 @@ int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pu
     return RewindFile(sFiles.iIn) ? PAK_OK : FailRead();
 }
 
-// Puts the header of the output in front, or stamps it into the first block.
-bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
+// Puts the header of the output in front, or stamps it into the first block
+// at pucFirst.
+bool WriteHeader(const Files& sFiles, const PakRun& sRun, unsigned char* pucFirst, uint32_t ulCRC, uint32_t ulTotallen)
 {
     if (sRun.eMode == PakMode::Font) {
         unsigned char pcFontCRC[4];
@@ -198,47 +198,51 @@ bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32
         PutBigEndian(reinterpret_cast<unsigned char*>(lk_pcHeader) + 4, ulCRC);
         return WriteAll(sFiles.iOut, lk_pcHeader, HEADER_RECORD_LEN) == HEADER_RECORD_LEN;
     }
-    StampBlock(pcbuffer, sRun.eKind, ulCRC, ulTotallen, sRun.uiDestAddr);
+    StampBlock(pucFirst, sRun.eKind, ulCRC, ulTotallen, sRun.uiDestAddr);
     return true;
 }
 
 // Second pass: reports the CRC, then copies the input with its header; after
 // the first full block the kernel copies the rest where it can.
-int SecondPass(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
+int SecondPass(const Files& sFiles, const Block& sBlock, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
 {
     bool bFirst = true;
     bool bWritten = true;
-    bool bRead = ForEachBlock(sFiles.iIn, sBuffer, [&](int iDatalen) {
+    bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
         if (bFirst) {
             bFirst = false;
             printf("CRC:%8.8x Total len:%d\n", ulCRC, static_cast<int>(ulTotallen));
-            bWritten = WriteHeader(sFiles, sRun, ulCRC, ulTotallen);
+            bWritten = WriteHeader(sFiles, sRun, sBlock.puc, ulCRC, ulTotallen);
         }
-        bWritten = bWritten && WriteAll(sFiles.iOut, pcbuffer, iDatalen) == iDatalen;
-        return bWritten && (iDatalen < BLOCK_SIZE || !CopyRest(sFiles.iIn, sFiles.iOut));
+        bWritten = bWritten && WriteAll(sFiles.iOut, sBlock.puc, iDatalen) == iDatalen;
+        return bWritten && (iDatalen < sBlock.iSize || !CopyRest(sFiles.iIn, sFiles.iOut));
     });
     if (!bRead)
         return FailRead();
     return bWritten ? PAK_OK : FailWrite();
 }
 
-int ConvertImage(const Files& sFiles, PakRun* psRun)
+int ConvertImage(const Files& sFiles, const Block& sBlock, PakRun* psRun)
 {
     uint32_t ulCRC = 0;
     uint32_t ulTotallen = 0;
-    int iStatus = FirstPass(sFiles, psRun, &ulCRC, &ulTotallen);
+    int iStatus = FirstPass(sFiles, sBlock, psRun, &ulCRC, &ulTotallen);
     if (iStatus != PAK_OK)
         return iStatus;
-    return SecondPass(sFiles, *psRun, ulCRC, ulTotallen);
+    return SecondPass(sFiles, sBlock, *psRun, ulCRC, ulTotallen);
 }
 
 }  // namespace
 
 int ConvertFile(PakRun* psRun)
 {
+    // Every block of the input passes through this one buffer.
+    static unsigned char aucBlock[BLOCK_SIZE];
+    const Block sBlock = {aucBlock, BLOCK_SIZE};
     Files sFiles;
     int iStatus = OpenFiles(&sFiles);
     if (iStatus == PAK_OK)
-        iStatus = psRun->eMode == PakMode::Store ? StoreFile(sFiles, *psRun) : ConvertImage(sFiles, psRun);
+        iStatus =
+            psRun->eMode == PakMode::Store ? StoreFile(sFiles, *psRun, sBlock) : ConvertImage(sFiles, sBlock, psRun);
     return CloseFiles(sFiles, iStatus);
 }
