@@ -1,6 +1,6 @@
-// Header layouts: recognising image kinds and stamping their fields.
+// Header layouts: recognising image kinds, stamping their fields, and the
+// records put in front of an input.
 #include "headers.h"
-#include "pakwrap.h"
 #include "pakwrap_test_util.h"
 
 namespace {
@@ -86,6 +86,58 @@ TEST(Stamp, TaggedKindsBigEndianCrcAndAddress)
         expected[144] = 0x12, expected[145] = 0x34, expected[146] = 0x56, expected[147] = 0x78;
         EXPECT_EQ(block, expected) << "kind " << static_cast<int>(kind);
     }
+}
+
+TEST(Holds, Sh2NeedsItsCrcFieldAndHeaderTaggedKindsTheirHeader)
+{
+    EXPECT_TRUE(HoldsStampedFields(ImageKind::Sh2, 212, 212));
+    EXPECT_FALSE(HoldsStampedFields(ImageKind::Sh2, 211, 0));
+    EXPECT_FALSE(HoldsStampedFields(ImageKind::Sh2, 4000, 5000));
+    for (ImageKind kind : {ImageKind::Sh3, ImageKind::Atmel, ImageKind::Slic}) {
+        EXPECT_TRUE(HoldsStampedFields(kind, 148, 148)) << static_cast<int>(kind);
+        EXPECT_FALSE(HoldsStampedFields(kind, 147, 148)) << static_cast<int>(kind);
+    }
+}
+
+TEST(Custom, RecordOfTagNumbersAndTextWithCrcBigEndian)
+{
+    const std::uint32_t aulNumbers[] = {7, 0xFFFFFFFFu, 2};
+    Bytes record(CUSTOM_HEADER_LEN, 0xEE);
+    MakeCustomHeader(record.data(), "SH3:7", aulNumbers, "abc");
+    StampCustomHeader(record.data(), 0xCBF43926u);
+    Bytes expected(148, 0);
+    expected[0] = 'S', expected[1] = 'H', expected[2] = '3';
+    PutBE(expected, 4, 0xCBF43926u);
+    PutBE(expected, 8, 7);
+    PutBE(expected, 12, 0xFFFFFFFFu);
+    PutBE(expected, 16, 2);
+    expected[20] = 'a', expected[21] = 'b', expected[22] = 'c';
+    EXPECT_EQ(record, expected);
+
+    std::string text(200, 'T');
+    MakeCustomHeader(record.data(), "TAG", aulNumbers, text.c_str());
+    EXPECT_EQ(Bytes(record.begin() + 20, record.end()), Bytes(128, 'T')) << "the text is cut at its field's end";
+}
+
+TEST(Font, CrcLittleEndian)
+{
+    Bytes header(FONT_HEADER_LEN);
+    MakeFontHeader(header.data(), 0xCBF43926u);
+    EXPECT_EQ(header, (Bytes{0x26, 0x39, 0xF4, 0xCB}));
+}
+
+TEST(Store, HeaderCreatesTheDirectoryAndAnnouncesNameAndSize)
+{
+    char pcBuf[600];
+    int iLen = MakeStoreHeader(pcBuf, sizeof pcBuf, "C:/FONTS/A.TTF", 1234);
+    EXPECT_EQ(std::string(pcBuf, static_cast<std::size_t>(iLen)), "^FCGC--r0_\x01"
+                                                                  "FMIO--rC:/FONTS\x17\x01"
+                                                                  "MC:/FONTS/A.TTF*1234\x17");
+    iLen = MakeStoreHeader(pcBuf, sizeof pcBuf, "A.TTF", 5000000000LL);
+    EXPECT_EQ(std::string(pcBuf, static_cast<std::size_t>(iLen)), "^FCGC--r0_\x01"
+                                                                  "FMIO--rA\x17\x01"
+                                                                  "MA.TTF*5000000000\x17")
+        << "a name without a separator keeps its first character";
 }
 
 }  // namespace

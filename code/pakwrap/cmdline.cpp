@@ -12,16 +12,12 @@
 
 char lk_pcInFile[PATH_MAX];
 char lk_pcOutFile[PATH_MAX];
-char lk_pcHeader[HEADER_RECORD_LEN];
+unsigned char lk_aucHeader[CUSTOM_HEADER_LEN];
 char lk_pcFile[TARGET_NAME_MAX];
-char lk_pcDir[TARGET_NAME_MAX];
 char lk_bFURestart;
 char lk_cHeader;
 
 namespace {
-
-constexpr int HEADER_TEXT_POS = 20;
-constexpr int HEADER_TEXT_LEN = HEADER_RECORD_LEN - HEADER_TEXT_POS;
 
 int Reject()
 {
@@ -39,33 +35,30 @@ bool CopyField(char* pcDest, int iSize, const char* pcSrc)
     return true;
 }
 
-// Fills lk_pcHeader from an argument of the form /TAG:n1:n2:n3:text; the first
-// character is skipped unread. False when the argument has not that shape. An
-// input of no known kind is then taken as SH3, with the record in front.
+// Makes lk_aucHeader from an argument of the form /TAG:n1:n2:n3:text; the
+// first character is skipped unread. False when the argument has not that
+// shape. An input of no known kind is then taken as SH3, with the record in
+// front.
 bool ParseHeader(const char* pcArg, PakRun* psRun)
 {
     psRun->eKind = ImageKind::Sh3;
-    memset(lk_pcHeader, 0, sizeof lk_pcHeader);
     if (pcArg[0] == '\0' || strnlen(pcArg + 1, 4) < 4 || pcArg[4] != ':')
         return false;
-    const char* pcprt = pcArg + 1;
-    memcpy(lk_pcHeader, pcprt, 3);
-    auto* pucRecord = reinterpret_cast<unsigned char*>(lk_pcHeader);
-    for (int i = 0; i < 3; i++) {
+    const char* pcTag = pcArg + 1;
+    const char* pcprt = pcTag;
+    uint32_t aulNumbers[CUSTOM_NUMBER_COUNT];
+    for (uint32_t& ulNumber : aulNumbers) {
         pcprt = strchr(pcprt, ':');
         if (pcprt == nullptr)
             return false;
         pcprt++;
         // Decimal as atol reads it; its low 32 bits go into the record.
-        auto ulNumber = static_cast<uint32_t>(strtoll(pcprt, nullptr, 10));
-        PutBigEndian(pucRecord + 8 + 4 * i, ulNumber);
+        ulNumber = static_cast<uint32_t>(strtoll(pcprt, nullptr, 10));
     }
     pcprt = strchr(pcprt, ':');
     if (pcprt == nullptr)
         return false;
-    pcprt++;
-    // Only the field's 128 bytes reach the output; a shorter text keeps its NUL.
-    memcpy(lk_pcHeader + HEADER_TEXT_POS, pcprt, strnlen(pcprt, HEADER_TEXT_LEN));
+    MakeCustomHeader(lk_aucHeader, pcTag, aulNumbers, pcprt + 1);
     lk_cHeader = 1;
     psRun->ulHeaderLen = 0;
     psRun->pcprt = pcArg + 1;
@@ -130,7 +123,7 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
         return true;
     case 'f':
         psRun->eMode = PakMode::Font;
-        psRun->ulHeaderLen = 4;
+        psRun->ulHeaderLen = FONT_HEADER_LEN;
         printf("Convert font: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'l':

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
-
 int FailRead()
 {
     printf("Failed to read %s.\n", lk_pcInFile);
@@ -65,18 +63,6 @@ int CloseFiles(const Files& sFiles, int iStatus)
     return iStatus;
 }
 
-// The directory part of the target name: the name up to its last '/' or '\'.
-// A name without a separator keeps its first character.
-void MakeDirectoryText()
-{
-    strcpy(lk_pcDir, lk_pcFile);
-    int iFirst = 1;
-    for (int i = 0; lk_pcDir[i] != '\0'; i++)
-        if (lk_pcDir[i] == '\\' || lk_pcDir[i] == '/')
-            iFirst = i;
-    lk_pcDir[iFirst] = '\0';
-}
-
 // Writes iLen bytes of the wrapper; a failure reports the bytes written.
 bool WriteStore(int iOut, const void* pv, int iLen)
 {
@@ -87,21 +73,16 @@ bool WriteStore(int iOut, const void* pv, int iLen)
     return false;
 }
 
-// File store: the prologue that creates the directory and announces the file,
+// File store: the header that creates the directory and announces the file,
 // the input unchanged, and optionally the restart command.
 int StoreFile(const Files& sFiles, const PakRun& sRun, const Block& sBlock)
 {
     long long llSize = MeasureFile(sFiles.iIn);
     if (llSize < 0)
         return FailRead();
-    MakeDirectoryText();
-    char* pcPrologue = reinterpret_cast<char*>(sBlock.puc);
-    int iLen = snprintf(pcPrologue, static_cast<size_t>(sBlock.iSize),
-                        "^FCGC--r0_\x01"
-                        "FMIO--r%s\x17\x01"
-                        "M%s*%lld\x17",
-                        lk_pcDir, lk_pcFile, llSize);
-    if (!WriteStore(sFiles.iOut, pcPrologue, iLen))
+    char* pcHeader = reinterpret_cast<char*>(sBlock.puc);
+    int iLen = MakeStoreHeader(pcHeader, sBlock.iSize, lk_pcFile, llSize);
+    if (!WriteStore(sFiles.iOut, pcHeader, iLen))
         return PAK_FAILED;
     if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
         bool bWritten = true;
@@ -124,14 +105,13 @@ bool RecognisesKind(PakMode eMode)
     return eMode == PakMode::Firmware || eMode == PakMode::Slic || eMode == PakMode::Atmel;
 }
 
-// True when an image of the recognised kind can hold the fields stamped into it.
+// True when the output can take its header: a header put in front fits any
+// input, an image of the recognised kind must hold the fields stamped into it.
 bool HoldsHeader(const PakRun& sRun, long long llSize)
 {
-    if (!RecognisesKind(sRun.eMode))
+    if (!RecognisesKind(sRun.eMode) || (sRun.eKind != ImageKind::Sh2 && lk_cHeader))
         return true;
-    if (sRun.eKind == ImageKind::Sh2)
-        return llSize >= SH2_MIN_LEN && sRun.ulHeaderLen <= llSize;
-    return lk_cHeader || llSize >= HEADER_RECORD_LEN;
+    return HoldsStampedFields(sRun.eKind, llSize, sRun.ulHeaderLen);
 }
 
 // Recognises the image kind from the iDatalen bytes at pucBlock, the first
@@ -190,13 +170,13 @@ int FirstPass(const Files& sFiles, const Block& sBlock, PakRun* psRun, uint32_t*
 bool WriteHeader(const Files& sFiles, const PakRun& sRun, unsigned char* pucFirst, uint32_t ulCRC, uint32_t ulTotallen)
 {
     if (sRun.eMode == PakMode::Font) {
-        unsigned char pcFontCRC[4];
-        PutLittleEndian(pcFontCRC, ulCRC);
-        return WriteAll(sFiles.iOut, pcFontCRC, sizeof pcFontCRC) == sizeof pcFontCRC;
+        unsigned char aucFont[FONT_HEADER_LEN];
+        MakeFontHeader(aucFont, ulCRC);
+        return WriteAll(sFiles.iOut, aucFont, FONT_HEADER_LEN) == FONT_HEADER_LEN;
     }
     if (sRun.eKind != ImageKind::Sh2 && lk_cHeader) {
-        PutBigEndian(reinterpret_cast<unsigned char*>(lk_pcHeader) + 4, ulCRC);
-        return WriteAll(sFiles.iOut, lk_pcHeader, HEADER_RECORD_LEN) == HEADER_RECORD_LEN;
+        StampCustomHeader(lk_aucHeader, ulCRC);
+        return WriteAll(sFiles.iOut, lk_aucHeader, CUSTOM_HEADER_LEN) == CUSTOM_HEADER_LEN;
     }
     StampBlock(pucFirst, sRun.eKind, ulCRC, ulTotallen, sRun.uiDestAddr);
     return true;

@@ -22,16 +22,11 @@ enum {
     PAK_USAGE = 2
 };
 
-constexpr uint32_t NO_ADDRESS = 0xFFFFFFFF;  // no destination address given
-constexpr int HEADER_RECORD_LEN = 148;       // custom header record, kinds 1 to 3
-constexpr int TARGET_NAME_MAX = 260;         // file-store target name field
-
 // Settings filled from the command line.
 extern char lk_pcInFile[PATH_MAX];
 extern char lk_pcOutFile[PATH_MAX];
-extern char lk_pcHeader[HEADER_RECORD_LEN];
+extern unsigned char lk_aucHeader[CUSTOM_HEADER_LEN];
 extern char lk_pcFile[TARGET_NAME_MAX];
-extern char lk_pcDir[TARGET_NAME_MAX];
 extern char lk_bFURestart;
 extern char lk_cHeader;
 
@@ -39,7 +34,7 @@ extern char lk_cHeader;
 struct PakRun {
     PakMode eMode = PakMode::Firmware;
     uint32_t uiDestAddr = NO_ADDRESS;
-    uint32_t ulHeaderLen = HEADER_RECORD_LEN;  // header the CRC skips
+    uint32_t ulHeaderLen = TAGGED_HEADER_LEN;  // header the CRC skips
     ImageKind eKind = ImageKind::Unknown;      // header kind of the input
     const char* pcprt = nullptr;               // custom header text to announce
     bool bNoTarget = false;                    // file store without a target name
