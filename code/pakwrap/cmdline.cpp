@@ -1,90 +1,67 @@
-// pakwrap command line: checks the arguments, builds the custom header record,
-// selects the mode and announces what the run will do.
+// pakwrap command line: checks the arguments and decides what the run does:
+// the mode, the files, the destination address, the custom header record and
+// the file-store target. The announcements are left to AnnounceRun.
 #include "cmdline.h"
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "headers.h"
-
-char lk_pcInFile[PATH_MAX];
-char lk_pcOutFile[PATH_MAX];
-unsigned char lk_aucHeader[CUSTOM_HEADER_LEN];
-char lk_pcFile[TARGET_NAME_MAX];
-char lk_bFURestart;
-char lk_cHeader;
-
 namespace {
 
-int Reject()
+// True when pcText fits a field of iSize bytes with its NUL.
+bool Fits(const char* pcText, int iSize)
 {
-    helptext();
-    return PAK_USAGE;
+    return strnlen(pcText, static_cast<std::size_t>(iSize)) < static_cast<std::size_t>(iSize);
 }
 
-// Copies pcSrc into a field of iSize bytes; false when it does not fit whole.
-bool CopyField(char* pcDest, int iSize, const char* pcSrc)
+// Makes the custom header record from an argument of the form
+// /TAG:n1:n2:n3:text; the first character is skipped unread. False when the
+// argument has not that shape.
+bool ParseCustomHeader(const char* pcArg, PakRun* psRun)
 {
-    size_t uLen = strlen(pcSrc);
-    if (uLen >= static_cast<size_t>(iSize))
-        return false;
-    memcpy(pcDest, pcSrc, uLen + 1);
-    return true;
-}
-
-// Makes lk_aucHeader from an argument of the form /TAG:n1:n2:n3:text; the
-// first character is skipped unread. False when the argument has not that
-// shape. An input of no known kind is then taken as SH3, with the record in
-// front.
-bool ParseHeader(const char* pcArg, PakRun* psRun)
-{
-    psRun->eKind = ImageKind::Sh3;
     if (pcArg[0] == '\0' || strnlen(pcArg + 1, 4) < 4 || pcArg[4] != ':')
         return false;
     const char* pcTag = pcArg + 1;
     const char* pcprt = pcTag;
-    uint32_t aulNumbers[CUSTOM_NUMBER_COUNT];
-    for (uint32_t& ulNumber : aulNumbers) {
-        pcprt = strchr(pcprt, ':');
+    std::uint32_t aulNumbers[CUSTOM_NUMBER_COUNT];
+    for (std::uint32_t& ulNumber : aulNumbers) {
+        pcprt = std::strchr(pcprt, ':');
         if (pcprt == nullptr)
             return false;
         pcprt++;
         // Decimal as atol reads it; its low 32 bits go into the record.
-        ulNumber = static_cast<uint32_t>(strtoll(pcprt, nullptr, 10));
+        ulNumber = static_cast<std::uint32_t>(std::strtoll(pcprt, nullptr, 10));
     }
-    pcprt = strchr(pcprt, ':');
+    pcprt = std::strchr(pcprt, ':');
     if (pcprt == nullptr)
         return false;
-    MakeCustomHeader(lk_aucHeader, pcTag, aulNumbers, pcprt + 1);
-    lk_cHeader = 1;
-    psRun->ulHeaderLen = 0;
-    psRun->pcprt = pcArg + 1;
+    MakeCustomHeader(psRun->aucCustomHeader, pcTag, aulNumbers, pcprt + 1);
+    psRun->bCustomHeader = true;
+    psRun->pcCustomText = pcTag;
     return true;
 }
 
 // The file-store switch /m=file (alone, or as the fifth argument after /r).
+// Without a target name the run goes on, to fail at its end.
 bool SelectStore(const char* pcArg, PakRun* psRun)
 {
     psRun->eMode = PakMode::Store;
     if (pcArg[2] != '=') {
-        puts("Error: You have to specify a filename");
         psRun->bNoTarget = true;
         return true;
     }
-    if (!CopyField(lk_pcFile, sizeof lk_pcFile, pcArg + 3))
-        return false;
-    printf("Add file header: %s -> %s to %s\n", lk_pcInFile, lk_pcOutFile, lk_pcFile);
-    return true;
+    psRun->pcTarget = pcArg + 3;
+    return Fits(psRun->pcTarget, TARGET_NAME_MAX);
 }
 
 // True when the text, after the blanks strtoull skips, starts with a sign:
 // strtoull would take it ("-1" as the largest value), but a sign is no digit.
 bool StartsWithSign(const char* pc)
 {
-    while (isspace(static_cast<unsigned char>(*pc)))
+    while (std::isspace(static_cast<unsigned char>(*pc)))
         pc++;
     return *pc == '+' || *pc == '-';
 }
@@ -94,21 +71,17 @@ bool StartsWithSign(const char* pc)
 bool SelectFirmware(const char* pcSwitch, PakRun* psRun)
 {
     psRun->eMode = PakMode::Firmware;
-    if (pcSwitch[2] == ':' && !StartsWithSign(pcSwitch + 3)) {
-        char* pcEnd = nullptr;
-        errno = 0;
-        unsigned long long ullAddr = strtoull(pcSwitch + 3, &pcEnd, 16);
-        if (pcEnd != pcSwitch + 3) {
-            // An address beyond 32 bits would be stored cut: refuse it instead.
-            if (errno == ERANGE || ullAddr > 0xFFFFFFFFull)
-                return false;
-            psRun->uiDestAddr = static_cast<uint32_t>(ullAddr);
-        }
-    }
-    if (psRun->uiDestAddr == NO_ADDRESS)
-        printf("Convert firmware: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
-    else
-        printf("Convert firmware: %s -> %s:%x\n", lk_pcInFile, lk_pcOutFile, psRun->uiDestAddr);
+    if (pcSwitch[2] != ':' || StartsWithSign(pcSwitch + 3))
+        return true;
+    char* pcEnd = nullptr;
+    errno = 0;
+    unsigned long long ullAddr = std::strtoull(pcSwitch + 3, &pcEnd, 16);
+    if (pcEnd == pcSwitch + 3)
+        return true;
+    // An address beyond 32 bits would be stored cut: refuse it instead.
+    if (errno == ERANGE || ullAddr > 0xFFFFFFFFull)
+        return false;
+    psRun->ulDestAddr = static_cast<std::uint32_t>(ullAddr);
     return true;
 }
 
@@ -119,21 +92,17 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
     switch (pcSwitch[1]) {
     case 'a':
         psRun->eMode = PakMode::Atmel;
-        printf("Convert Atmel software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'f':
         psRun->eMode = PakMode::Font;
-        psRun->ulHeaderLen = FONT_HEADER_LEN;
-        printf("Convert font: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'l':
         psRun->eMode = PakMode::Slic;
-        printf("Convert Slic software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
         return true;
     case 'm':
         return SelectStore(pcSwitch, psRun);
     case 'r':
-        lk_bFURestart = 1;
+        psRun->bRestart = true;
         if (argc != 5 || argv[4][0] == '\0' || argv[4][1] != 'm')
             return false;
         return SelectStore(argv[4], psRun);
@@ -146,38 +115,16 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
 
 }  // namespace
 
-void helptext()
-{
-    fputs("pakwrap V1.1\n"
-          "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
-          "infile    - file to be converted.\n"
-          "outfile   - destination file.\n"
-          "/f        - generate font header (CRC only).\n"
-          "/s[:Addr] - generate firmware header.\n"
-          "/a        - generate atmel header.\n"
-          "/l        - generate slic header.\n"
-          "/m=file   - Save in file header.\n"
-          "/r /m=file- Add FU----rN for restart\n"
-          "/header   - generic Header.\n"
-          "\n"
-          "Header format: /SH3:0:1:2:\"String\"\n"
-          "\n",
-          stdout);
-}
-
-int ParseCommandLine(int argc, char** argv, PakRun* psRun)
+bool ParseCommandLine(int argc, char** argv, PakRun* psRun)
 {
     if (argc < 4 || argc > 5 || argv[3][0] != '/')
-        return Reject();
-    lk_cHeader = 0;
+        return false;
     char cLetter = argv[3][1];
-    if (argc == 5 && cLetter != 'm' && cLetter != 'r' && !ParseHeader(argv[4], psRun))
-        return Reject();
-    if (!CopyField(lk_pcInFile, sizeof lk_pcInFile, argv[1]) || !CopyField(lk_pcOutFile, sizeof lk_pcOutFile, argv[2]))
-        return Reject();
-    if (!SelectMode(argc, argv, psRun))
-        return Reject();
-    if (lk_cHeader)
-        printf("Custom header: %s \n", psRun->pcprt);
-    return -1;
+    if (argc == 5 && cLetter != 'm' && cLetter != 'r' && !ParseCustomHeader(argv[4], psRun))
+        return false;
+    psRun->pcInFile = argv[1];
+    psRun->pcOutFile = argv[2];
+    if (!Fits(psRun->pcInFile, PATH_MAX) || !Fits(psRun->pcOutFile, PATH_MAX))
+        return false;
+    return SelectMode(argc, argv, psRun);
 }

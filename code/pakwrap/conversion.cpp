@@ -1,65 +1,53 @@
-// pakwrap conversion: the file-store wrapper around a copy of the input, or two
+// pakwrap conversion: refuses an output that is the input, opens both files,
+// and writes the file-store wrapper around a copy of the input, or makes two
 // passes over an image: the first computes the CRC and the total length, the
 // second copies the input with the header stamped in or put in front.
 #include "conversion.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "crc32.h"
 #include "fastcopy.h"
 #include "fileio.h"
 #include "headers.h"
+#include "messages.h"
 #include "samefile.h"
 
 namespace {
 
-int FailRead()
-{
-    printf("Failed to read %s.\n", lk_pcInFile);
-    return PAK_FAILED;
-}
-
-int FailWrite()
-{
-    printf("Failed to write %s %d.\n", lk_pcOutFile, errno);
-    return PAK_FAILED;
-}
-
 // True when both names lead to one file; writing the output would then
 // destroy the input before it is read.
-bool SameFile()
+bool SameFile(const PakRun& sRun)
 {
-    return strcmp(lk_pcInFile, lk_pcOutFile) == 0 || SameFileIdentity(lk_pcInFile, lk_pcOutFile);
+    return std::strcmp(sRun.pcInFile, sRun.pcOutFile) == 0 || SameFileIdentity(sRun.pcInFile, sRun.pcOutFile);
 }
 
-int OpenFiles(Files* psFiles)
+int OpenFiles(const PakRun& sRun, Files* psFiles)
 {
-    if (SameFile()) {
-        printf("Input and output are the same file: %s\n", lk_pcInFile);
+    if (SameFile(sRun)) {
+        ReportSameFile(sRun);
         return PAK_FAILED;
     }
-    psFiles->iOut = OpenOutput(lk_pcOutFile);
+    psFiles->iOut = OpenOutput(sRun.pcOutFile);
     if (psFiles->iOut < 0) {
-        printf("Failed to open file %s.\n", lk_pcOutFile);
+        ReportOpenFailed(sRun.pcOutFile);
         return PAK_FAILED;
     }
-    psFiles->iIn = OpenInput(lk_pcInFile);
+    psFiles->iIn = OpenInput(sRun.pcInFile);
     if (psFiles->iIn < 0) {
-        printf("Failed to open file %s.\n", lk_pcInFile);
+        ReportOpenFailed(sRun.pcInFile);
         return PAK_FAILED;
     }
     return PAK_OK;
 }
 
 // Closes both files; a failure to close the output loses data, so it counts.
-int CloseFiles(const Files& sFiles, int iStatus)
+int CloseFiles(const PakRun& sRun, const Files& sFiles, int iStatus)
 {
     if (sFiles.iIn >= 0)
         CloseFile(sFiles.iIn);
     if (sFiles.iOut >= 0 && !CloseFile(sFiles.iOut) && iStatus == PAK_OK)
-        return FailWrite();
+        return FailWrite(sRun);
     return iStatus;
 }
 
@@ -69,8 +57,24 @@ bool WriteStore(int iOut, const void* pv, int iLen)
     int iWritten = WriteAll(iOut, pv, iLen);
     if (iWritten == iLen)
         return true;
-    printf("Problem writing file: %i\n", iWritten);
+    ReportStoreWrite(iWritten);
     return false;
+}
+
+// Copies the input after the header: in the kernel where it can, else block
+// by block. Returns the exit status so far.
+int CopyInput(const Files& sFiles, const PakRun& sRun, const Block& sBlock)
+{
+    if (CopyRest(sFiles.iIn, sFiles.iOut))
+        return PAK_OK;
+    bool bWritten = true;
+    bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
+        bWritten = WriteStore(sFiles.iOut, sBlock.puc, iDatalen);
+        return bWritten;
+    });
+    if (!bWritten)
+        return PAK_FAILED;
+    return bRead ? PAK_OK : FailRead(sRun);
 }
 
 // File store: the header that creates the directory and announces the file,
@@ -79,150 +83,162 @@ int StoreFile(const Files& sFiles, const PakRun& sRun, const Block& sBlock)
 {
     long long llSize = MeasureFile(sFiles.iIn);
     if (llSize < 0)
-        return FailRead();
+        return FailRead(sRun);
     char* pcHeader = reinterpret_cast<char*>(sBlock.puc);
-    int iLen = MakeStoreHeader(pcHeader, sBlock.iSize, lk_pcFile, llSize);
+    int iLen = MakeStoreHeader(pcHeader, sBlock.iSize, sRun.pcTarget, llSize);
     if (!WriteStore(sFiles.iOut, pcHeader, iLen))
         return PAK_FAILED;
-    if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
-        bool bWritten = true;
-        bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
-            bWritten = WriteStore(sFiles.iOut, sBlock.puc, iDatalen);
-            return bWritten;
-        });
-        if (!bWritten)
-            return PAK_FAILED;
-        if (!bRead)
-            return FailRead();
-    }
-    if (lk_bFURestart && !WriteStore(sFiles.iOut, RESTART_COMMAND, sizeof RESTART_COMMAND))
+    int iStatus = CopyInput(sFiles, sRun, sBlock);
+    if (iStatus != PAK_OK)
+        return iStatus;
+    if (sRun.bRestart && !WriteStore(sFiles.iOut, RESTART_COMMAND, sizeof RESTART_COMMAND))
         return PAK_FAILED;
     return sRun.bNoTarget ? PAK_FAILED : PAK_OK;
 }
 
-bool RecognisesKind(PakMode eMode)
-{
-    return eMode == PakMode::Firmware || eMode == PakMode::Slic || eMode == PakMode::Atmel;
-}
+// How the header reaches the output.
+enum class Placement {
+    FontInFront,
+    CustomInFront,
+    Stamped
+};
 
-// True when the output can take its header: a header put in front fits any
-// input, an image of the recognised kind must hold the fields stamped into it.
-bool HoldsHeader(const PakRun& sRun, long long llSize)
-{
-    if (!RecognisesKind(sRun.eMode) || (sRun.eKind != ImageKind::Sh2 && lk_cHeader))
-        return true;
-    return HoldsStampedFields(sRun.eKind, llSize, sRun.ulHeaderLen);
-}
+// What the first pass finds out about the input.
+struct ImageFacts {
+    Placement ePlacement = Placement::Stamped;
+    ImageKind eKind = ImageKind::Unknown;
+    std::uint32_t ulHeaderLen = 0;  // bytes the total length leaves out
+    std::uint32_t ulCRC = 0;
+    std::uint32_t ulTotallen = 0;
+};
 
-// Recognises the image kind from the iDatalen bytes at pucBlock, the first
-// block, in the image modes and sets the bytes the CRC skips (font mode takes
-// the whole input as payload). False for an input of no known kind without a
-// custom header.
-bool RecogniseFirstBlock(PakRun* psRun, const unsigned char* pucBlock, int iDatalen, uint32_t* pulSkip)
+// Decides from the first block where the header goes and sets the bytes the
+// CRC skips: none in font mode, which takes the whole input as payload, nor
+// with the custom record in front. False for an input of no known kind
+// without a custom header.
+bool RecogniseFirstBlock(const PakRun& sRun, const unsigned char* pucBlock, int iDatalen, ImageFacts* psFacts,
+                         std::uint32_t* pulSkip)
 {
-    if (!RecognisesKind(psRun->eMode))
+    if (sRun.eMode == PakMode::Font) {
+        psFacts->ePlacement = Placement::FontInFront;
+        psFacts->ulHeaderLen = FONT_HEADER_LEN;
         return true;
-    ImageKind eKind = RecogniseKind(pucBlock, iDatalen, &psRun->ulHeaderLen);
-    if (eKind == ImageKind::Unknown && !lk_cHeader)
+    }
+    // An SH2 image tells its header length; the tagged kinds leave this one.
+    psFacts->ulHeaderLen = sRun.bCustomHeader ? 0 : TAGGED_HEADER_LEN;
+    psFacts->eKind = RecogniseKind(pucBlock, iDatalen, &psFacts->ulHeaderLen);
+    if (psFacts->eKind == ImageKind::Unknown && !sRun.bCustomHeader)
         return false;
-    if (eKind != ImageKind::Unknown)
-        psRun->eKind = eKind;
-    *pulSkip = psRun->ulHeaderLen;
+    // An SH2 image takes its own fields, custom record or not.
+    if (sRun.bCustomHeader && psFacts->eKind != ImageKind::Sh2)
+        psFacts->ePlacement = Placement::CustomInFront;
+    *pulSkip = psFacts->ulHeaderLen;
     return true;
 }
 
-// First pass: recognises the kind on the first block and computes the CRC of
-// everything from byte ulHeaderLen on, however the blocks fall.
-int FirstPass(const Files& sFiles, const Block& sBlock, PakRun* psRun, uint32_t* pulCRC, uint32_t* pulTotallen)
+// True when the output can take its header: an image of llSize bytes holds
+// the fields stamped into it.
+bool HoldsHeader(const ImageFacts& sFacts, long long llSize)
 {
-    uint32_t ulCRC = 0xFFFFFFFF;
-    uint32_t ulSkip = 0;
+    return sFacts.ePlacement != Placement::Stamped || HoldsStampedFields(sFacts.eKind, llSize, sFacts.ulHeaderLen);
+}
+
+// First pass: recognises the kind on the first block and computes the CRC of
+// everything from the skipped header on, however the blocks fall.
+int FirstPass(const Files& sFiles, const PakRun& sRun, const Block& sBlock, ImageFacts* psFacts)
+{
+    std::uint32_t ulCRC = 0xFFFFFFFF;
+    std::uint32_t ulSkip = 0;
     long long llSize = 0;
     bool bFirst = true;
     bool bKnown = true;
     bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
         if (bFirst) {
             bFirst = false;
-            bKnown = RecogniseFirstBlock(psRun, sBlock.puc, iDatalen, &ulSkip);
+            bKnown = RecogniseFirstBlock(sRun, sBlock.puc, iDatalen, psFacts, &ulSkip);
             if (!bKnown)
                 return false;
         }
-        auto ulLen = static_cast<uint32_t>(iDatalen);
-        uint32_t ulStart = ulSkip < ulLen ? ulSkip : ulLen;
+        auto ulLen = static_cast<std::uint32_t>(iDatalen);
+        std::uint32_t ulStart = ulSkip < ulLen ? ulSkip : ulLen;
         ulSkip -= ulStart;
         ulCRC = Crc32(sBlock.puc + ulStart, iDatalen - static_cast<int>(ulStart), ulCRC);
         llSize += iDatalen;
         return true;
     });
     if (!bRead)
-        return FailRead();
-    if (!bKnown || !HoldsHeader(*psRun, llSize)) {
-        puts("Wrong bin file!");
+        return FailRead(sRun);
+    if (!bKnown || !HoldsHeader(*psFacts, llSize)) {
+        ReportWrongImage();
         return PAK_FAILED;
     }
-    *pulCRC = ulCRC ^ 0xFFFFFFFF;
-    *pulTotallen = static_cast<uint32_t>(llSize) - psRun->ulHeaderLen;
-    return RewindFile(sFiles.iIn) ? PAK_OK : FailRead();
+    psFacts->ulCRC = ulCRC ^ 0xFFFFFFFF;
+    psFacts->ulTotallen = static_cast<std::uint32_t>(llSize) - psFacts->ulHeaderLen;
+    return RewindFile(sFiles.iIn) ? PAK_OK : FailRead(sRun);
 }
 
-// Puts the header of the output in front, or stamps it into the first block
-// at pucFirst.
-bool WriteHeader(const Files& sFiles, const PakRun& sRun, unsigned char* pucFirst, uint32_t ulCRC, uint32_t ulTotallen)
+// Puts the header of the output in front, or stamps it into the first block.
+bool WriteHeader(int iOut, const PakRun& sRun, const ImageFacts& sFacts, unsigned char* pucFirst)
 {
-    if (sRun.eMode == PakMode::Font) {
+    switch (sFacts.ePlacement) {
+    case Placement::FontInFront: {
         unsigned char aucFont[FONT_HEADER_LEN];
-        MakeFontHeader(aucFont, ulCRC);
-        return WriteAll(sFiles.iOut, aucFont, FONT_HEADER_LEN) == FONT_HEADER_LEN;
+        MakeFontHeader(aucFont, sFacts.ulCRC);
+        return WriteAll(iOut, aucFont, FONT_HEADER_LEN) == FONT_HEADER_LEN;
     }
-    if (sRun.eKind != ImageKind::Sh2 && lk_cHeader) {
-        StampCustomHeader(lk_aucHeader, ulCRC);
-        return WriteAll(sFiles.iOut, lk_aucHeader, CUSTOM_HEADER_LEN) == CUSTOM_HEADER_LEN;
+    case Placement::CustomInFront: {
+        unsigned char aucRecord[CUSTOM_HEADER_LEN];
+        std::memcpy(aucRecord, sRun.aucCustomHeader, CUSTOM_HEADER_LEN);
+        StampCustomHeader(aucRecord, sFacts.ulCRC);
+        return WriteAll(iOut, aucRecord, CUSTOM_HEADER_LEN) == CUSTOM_HEADER_LEN;
     }
-    StampBlock(pucFirst, sRun.eKind, ulCRC, ulTotallen, sRun.uiDestAddr);
+    case Placement::Stamped:
+        break;
+    }
+    StampBlock(pucFirst, sFacts.eKind, sFacts.ulCRC, sFacts.ulTotallen, sRun.ulDestAddr);
     return true;
 }
 
 // Second pass: reports the CRC, then copies the input with its header; after
 // the first full block the kernel copies the rest where it can.
-int SecondPass(const Files& sFiles, const Block& sBlock, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
+int SecondPass(const Files& sFiles, const PakRun& sRun, const Block& sBlock, const ImageFacts& sFacts)
 {
     bool bFirst = true;
     bool bWritten = true;
     bool bRead = ForEachBlock(sFiles.iIn, sBlock, [&](int iDatalen) {
         if (bFirst) {
             bFirst = false;
-            printf("CRC:%8.8x Total len:%d\n", ulCRC, static_cast<int>(ulTotallen));
-            bWritten = WriteHeader(sFiles, sRun, sBlock.puc, ulCRC, ulTotallen);
+            ReportCrc(sFacts.ulCRC, sFacts.ulTotallen);
+            bWritten = WriteHeader(sFiles.iOut, sRun, sFacts, sBlock.puc);
         }
         bWritten = bWritten && WriteAll(sFiles.iOut, sBlock.puc, iDatalen) == iDatalen;
         return bWritten && (iDatalen < sBlock.iSize || !CopyRest(sFiles.iIn, sFiles.iOut));
     });
     if (!bRead)
-        return FailRead();
-    return bWritten ? PAK_OK : FailWrite();
+        return FailRead(sRun);
+    return bWritten ? PAK_OK : FailWrite(sRun);
 }
 
-int ConvertImage(const Files& sFiles, const Block& sBlock, PakRun* psRun)
+// Converts the input of an image or font mode: both passes.
+int ConvertImage(const Files& sFiles, const PakRun& sRun, const Block& sBlock)
 {
-    uint32_t ulCRC = 0;
-    uint32_t ulTotallen = 0;
-    int iStatus = FirstPass(sFiles, sBlock, psRun, &ulCRC, &ulTotallen);
+    ImageFacts sFacts;
+    int iStatus = FirstPass(sFiles, sRun, sBlock, &sFacts);
     if (iStatus != PAK_OK)
         return iStatus;
-    return SecondPass(sFiles, sBlock, *psRun, ulCRC, ulTotallen);
+    return SecondPass(sFiles, sRun, sBlock, sFacts);
 }
 
 }  // namespace
 
-int ConvertFile(PakRun* psRun)
+int ConvertFile(const PakRun& sRun)
 {
     // Every block of the input passes through this one buffer.
     static unsigned char aucBlock[BLOCK_SIZE];
     const Block sBlock = {aucBlock, BLOCK_SIZE};
     Files sFiles;
-    int iStatus = OpenFiles(&sFiles);
+    int iStatus = OpenFiles(sRun, &sFiles);
     if (iStatus == PAK_OK)
-        iStatus =
-            psRun->eMode == PakMode::Store ? StoreFile(sFiles, *psRun, sBlock) : ConvertImage(sFiles, sBlock, psRun);
-    return CloseFiles(sFiles, iStatus);
+        iStatus = sRun.eMode == PakMode::Store ? StoreFile(sFiles, sRun, sBlock) : ConvertImage(sFiles, sRun, sBlock);
+    return CloseFiles(sRun, sFiles, iStatus);
 }

@@ -1,7 +1,7 @@
-// pakwrap: settings and run state shared by the command line and the conversion.
+// pakwrap: what one run does, as the command line decided it, and the exit
+// statuses.
 #pragma once
 
-#include <climits>
 #include <cstdint>
 
 #include "headers.h"
@@ -22,20 +22,18 @@ enum {
     PAK_USAGE = 2
 };
 
-// Settings filled from the command line.
-extern char lk_pcInFile[PATH_MAX];
-extern char lk_pcOutFile[PATH_MAX];
-extern unsigned char lk_aucHeader[CUSTOM_HEADER_LEN];
-extern char lk_pcFile[TARGET_NAME_MAX];
-extern char lk_bFURestart;
-extern char lk_cHeader;
-
-// What one run does, as the command line selected it.
 struct PakRun {
     PakMode eMode = PakMode::Firmware;
-    uint32_t uiDestAddr = NO_ADDRESS;
-    uint32_t ulHeaderLen = TAGGED_HEADER_LEN;  // header the CRC skips
-    ImageKind eKind = ImageKind::Unknown;      // header kind of the input
-    const char* pcprt = nullptr;               // custom header text to announce
-    bool bNoTarget = false;                    // file store without a target name
+    const char* pcInFile = nullptr;
+    const char* pcOutFile = nullptr;
+    std::uint32_t ulDestAddr = NO_ADDRESS;
+    // A custom header record for the image modes, with the text announced for it.
+    bool bCustomHeader = false;
+    unsigned char aucCustomHeader[CUSTOM_HEADER_LEN] = {};
+    const char* pcCustomText = nullptr;
+    // The file store: the target name, the restart command after the file, and
+    // no target name given: the wrapper is still written, and the run fails.
+    const char* pcTarget = "";
+    bool bRestart = false;
+    bool bNoTarget = false;
 };
