@@ -11,9 +11,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "pakwrap_version.h"
+
 extern char** environ;
 
-const char kHelpText[] = "pakwrap V1.1\n"
+const char kHelpText[] = "pakwrap V" PAKWRAP_VERSION "\n"
                          "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
                          "infile    - file to be converted.\n"
                          "outfile   - destination file.\n"

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "pakwrap_version.h"
+
 namespace {
 
 void AnnounceMode(const PakRun& sRun, const char* pcWhat)
@@ -31,7 +33,7 @@ void AnnounceStore(const PakRun& sRun)
 
 void PrintHelp()
 {
-    std::fputs("pakwrap V1.1\n"
+    std::fputs("pakwrap V" PAKWRAP_VERSION "\n"
                "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
                "infile    - file to be converted.\n"
                "outfile   - destination file.\n"
