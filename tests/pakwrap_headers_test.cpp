@@ -5,9 +5,9 @@
 
 namespace {
 
-ImageKind Kind(const Bytes& b, uint32_t* h = nullptr)
+ImageKind Kind(const Bytes& b, std::uint32_t* h = nullptr)
 {
-    uint32_t len = 0xDEADBEEF;
+    std::uint32_t len = 0xDEADBEEF;
     ImageKind kind = RecogniseKind(b.data(), static_cast<int>(b.size()), &len);
     if (h != nullptr)
         *h = len;
@@ -16,7 +16,7 @@ ImageKind Kind(const Bytes& b, uint32_t* h = nullptr)
 
 TEST(Recognise, Sh2ByFirstOrSecondByteAndHeaderLengthLittleEndian)
 {
-    uint32_t h = 0;
+    std::uint32_t h = 0;
     Bytes b = Noise(64, 1);
     b[0] = 0x01;
     b[1] = 0x00;
@@ -36,7 +36,7 @@ TEST(Recognise, Sh2ByFirstOrSecondByteAndHeaderLengthLittleEndian)
 
 TEST(Recognise, TagsNeedTheirNulByte)
 {
-    uint32_t h = 148;
+    std::uint32_t h = 148;
     EXPECT_EQ(Kind(Text(std::string("SH3\0xyz", 7)), &h), ImageKind::Sh3);
     EXPECT_EQ(h, 0xDEADBEEFu) << "the tagged kinds leave the header length alone";
     for (const char* tag : {"ATM", "ATI", "AT0", "AT1"})
@@ -51,7 +51,7 @@ TEST(Recognise, TagsNeedTheirNulByte)
 TEST(Recognise, MissingBytesDoNotMatch)
 {
     unsigned char buf[8] = {'S', 'H', '3', 0, 0, 0, 0, 0};
-    uint32_t h = 0;
+    std::uint32_t h = 0;
     EXPECT_EQ(RecogniseKind(buf, 3, &h), ImageKind::Unknown);
     EXPECT_EQ(RecogniseKind(buf, 0, &h), ImageKind::Unknown);
     unsigned char q[8] = {'x', 0x71, 0, 0, 9, 9, 9, 9};
