@@ -24,6 +24,7 @@ enum {
 
 struct PakRun {
     PakMode eMode = PakMode::Firmware;
+    // The names as the command line gives them, each shorter than PATH_MAX.
     const char* pcInFile = nullptr;
     const char* pcOutFile = nullptr;
     std::uint32_t ulDestAddr = NO_ADDRESS;
