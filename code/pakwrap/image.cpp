@@ -52,8 +52,8 @@ bool RecogniseFirstBlock(const PakRun& sRun, const unsigned char* pucBlock, int 
     return true;
 }
 
-// True when the output can take its header: an image of llSize bytes holds
-// the fields stamped into it.
+// True when the output can take its header: one put in front fits any input,
+// one stamped in needs an image of llSize bytes that holds its fields.
 bool HoldsHeader(const ImageFacts& sFacts, long long llSize)
 {
     return sFacts.ePlacement != Placement::Stamped || HoldsStampedFields(sFacts.eKind, llSize, sFacts.ulHeaderLen);
