@@ -6,4 +6,4 @@
 constexpr int BLOCK_SIZE = 50000;
 
 // Returns the exit status of the run.
-int ConvertFile(PakRun* psRun);
+int ConvertFile(const PakRun& sRun);

@@ -1,5 +1,6 @@
 // Fuzzes pakwrap's command line (argument checks, custom header record, mode
-// selection) and the recognition of image kinds from a first block.
+// selection) with the announcements of an accepted one, and the recognition of
+// image kinds from a first block.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "cmdline.h"
 #include "headers.h"
+#include "messages.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -28,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         vArgv.push_back(s.data());
     vArgv.push_back(nullptr);
     PakRun sRun;
-    ParseCommandLine(static_cast<int>(vArgs.size()), vArgv.data(), &sRun);
+    if (ParseCommandLine(static_cast<int>(vArgs.size()), vArgv.data(), &sRun))
+        AnnounceRun(sRun);
 
     std::vector<unsigned char> vBlock = fdp.ConsumeRemainingBytes<unsigned char>();
     std::uint32_t ulHeaderLen = 0;
