@@ -64,7 +64,8 @@ if(NOT rc EQUAL 0)
   fail("cmake --install failed: ${err}")
 endif()
 foreach(f bin/morlink bin/pakwrap share/man/man1/morlink.1.gz share/man/man1/pakwrap.1.gz
-          share/locale/de/LC_MESSAGES/morlink.mo share/doc/morlink-tools/copyright)
+          share/locale/de/LC_MESSAGES/morlink.mo share/doc/morlink-tools/copyright
+          share/bash-completion/completions/morlink share/bash-completion/completions/pakwrap)
   if(NOT EXISTS ${prefix}/${f})
     fail("not installed: ${f}")
   endif()
