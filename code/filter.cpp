@@ -344,6 +344,17 @@ void FilterReset(void)
     StartAnswer();
 }
 
+int FilterBulkLength(int iAvailable)
+{
+    if (!lk_bXDCL || (sState == ST_BINARY && uiRecvSize == 0))
+        return iAvailable;
+    if (sState != ST_BINARY)
+        return 0;
+    const std::uint64_t ullPieces = (std::uint64_t{uiRecvSize} + FILTER_PIECE - 1) / FILTER_PIECE;
+    const std::uint64_t ullEnd = ullPieces * FILTER_PIECE;
+    return ullEnd < static_cast<std::uint64_t>(iAvailable) ? static_cast<int>(ullEnd) : iAvailable;
+}
+
 void FilterFlush(int fd)
 {
     const bool bHeld = sState != ST_IDLE && sState != ST_BINARY;

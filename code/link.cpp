@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int SERIAL_READ_SIZE = 1024;
+
 bool lk_bSerial;
 // Set by the receiver thread: the device closed the connection; the receiver
 // reads no more.
@@ -42,7 +44,8 @@ int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
 // that brings nothing is the silence.
 int ReceiveSerial(unsigned char* pucBuf, int iSize, LinkInput* peInput)
 {
-    const int n = SerialRead(lk_handleSerial, pucBuf, iSize);
+    // The port's read rules count the bytes asked for: one piece at a time.
+    const int n = SerialRead(lk_handleSerial, pucBuf, iSize < SERIAL_READ_SIZE ? iSize : SERIAL_READ_SIZE);
     if (n < 0)
         HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     *peInput = n > 0 ? LINK_DATA : lk_ulTimeout != 0 ? LINK_SILENCE : LINK_NOTHING;
@@ -133,6 +136,19 @@ void SendData(const unsigned char* pucData, int len)
     // A failed or partial send is not retried.
     if (iCount != len)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+}
+
+bool LinkIsStream(void)
+{
+    return !lk_bSerial && !lk_bUDP;
+}
+
+int LinkSendFile(int fd, int iMax)
+{
+    const int n = PlatSendFile(lk_socketClient, fd, iMax);
+    if (n == -1)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+    return n == PLAT_NO_SENDFILE ? LINK_NO_SENDFILE : n;
 }
 
 bool LinkKeepAlive(void)

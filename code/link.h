@@ -16,6 +16,16 @@ bool LinkIsSerial(void);
 // datagram. Anything but all of them sent ends the process (code 251).
 void SendData(const unsigned char* pucData, int len);
 
+// True for a TCP connection: a stream of bytes, where the device cannot tell
+// where one send ends and the next begins.
+bool LinkIsStream(void);
+
+// On a stream, sends up to iMax bytes of the file open on fd inside the
+// system: the count (0 at the end of the file), or LINK_NO_SENDFILE where the
+// system cannot. Failures end the process (code 251).
+constexpr int LINK_NO_SENDFILE = -2;
+int LinkSendFile(int fd, int iMax);
+
 // The keep-alive byte (one space) once all input is sent: false when the link
 // has none (a serial port) or it could not be sent.
 bool LinkKeepAlive(void);

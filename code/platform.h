@@ -172,6 +172,12 @@ enum PlatConnectResult {
 // its system's equal). The last error tells why it failed.
 PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds);
 
+// Sends up to size bytes of the file open on fd, from its position, on a
+// connected stream socket, inside the system: the count sent (0 at the end of
+// the file), -1 on failure, or PLAT_NO_SENDFILE where the system cannot.
+constexpr int PLAT_NO_SENDFILE = -2;
+int PlatSendFile(PlatSocket sock, int fd, int size);
+
 // One send on a connected socket, or one datagram to sAddr: the count sent or -1.
 // Neither raises a signal when the peer has reset the connection.
 int PlatSend(PlatSocket sock, const void* pData, int len);

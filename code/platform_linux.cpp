@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -383,6 +384,16 @@ PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std:
 int PlatSend(PlatSocket sock, const void* pData, int len)
 {
     return static_cast<int>(send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL));
+}
+
+int PlatSendFile(PlatSocket sock, int fd, int size)
+{
+    const ssize_t n =
+        RetryInterrupted([&] { return sendfile(ToFd(sock), fd, nullptr, static_cast<std::size_t>(size)); });
+    // A descriptor that sendfile cannot read from (a pipe, say) is no failure.
+    if (n < 0 && (errno == EINVAL || errno == ENOSYS))
+        return PLAT_NO_SENDFILE;
+    return static_cast<int>(n);
 }
 
 int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)

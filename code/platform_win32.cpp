@@ -413,6 +413,11 @@ int PlatSend(PlatSocket sock, const void* pData, int len)
     return send(ToSocket(sock), static_cast<const char*>(pData), len, 0);
 }
 
+int PlatSendFile(PlatSocket /*sock*/, int /*fd*/, int /*size*/)
+{
+    return PLAT_NO_SENDFILE;
+}
+
 int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)
 {
     return sendto(ToSocket(sock), static_cast<const char*>(pData), len, 0, SockAddr(sAddr), AddrLen(sAddr));

@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr int RECV_BUF_SIZE = 1024;
+// One receive takes up to 64 KiB (a whole datagram); the filter gets it in
+// pieces of FILTER_PIECE bytes, each as if it had come alone.
+constexpr int RECV_BUF_SIZE = 65536;
 
 // Used by this thread alone; every receive reads into its start.
 unsigned char pucBuf[RECV_BUF_SIZE];
@@ -30,11 +32,18 @@ void ReportTimeout(void)
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
 }
 
-// Hands n received bytes to the filter until it has consumed them all.
+// Hands n received bytes to the filter piece by piece, each until the filter
+// has consumed all of it; what the filter passes on unchanged goes in one.
 void HandOver(int n)
 {
-    for (int iConsumed = 0; iConsumed < n;)
-        iConsumed += HandleData(lk_fdOut, pucBuf + iConsumed, n - iConsumed);
+    for (int iDone = 0; iDone < n;) {
+        const int iLeft = n - iDone;
+        const int iBulk = FilterBulkLength(iLeft);
+        const int iPiece = iBulk > 0 ? iBulk : iLeft < FILTER_PIECE ? iLeft : FILTER_PIECE;
+        for (int iConsumed = 0; iConsumed < iPiece;)
+            iConsumed += HandleData(lk_fdOut, pucBuf + iDone + iConsumed, iPiece - iConsumed);
+        iDone += iPiece;
+    }
 }
 
 // A silent period has passed; true to go on waiting. In keep-alive mode a
