@@ -270,6 +270,25 @@ TEST_F(Filter, NumberFieldToleratesThirtyTwoOtherBytes)
     EXPECT_EQ(rec.endCode, -1);
 }
 
+// What may go to the filter in one call instead of 1024-byte pieces: the
+// bytes it passes unchanged, up to the piece in which a countdown ends.
+TEST_F(Filter, BulkLengthStopsAtThePieceWhereTheCountdownEnds)
+{
+    EXPECT_EQ(FilterBulkLength(5000), 0) << "answers are parsed piece by piece";
+    Feed(SOH + "AOK;10" + ETB);
+    EXPECT_EQ(FilterBulkLength(5000), 1024);
+    EXPECT_EQ(FilterBulkLength(700), 700);
+    SetUp();
+    Feed(SOH + "AOK;3000" + ETB);
+    EXPECT_EQ(FilterBulkLength(65536), 3072);
+    SetUp();
+    Feed(SOH + "AOK;0" + ETB);
+    EXPECT_EQ(FilterBulkLength(65536), 65536) << "a size of 0 passes everything";
+    SetUp();
+    lk_bXDCL = 0;
+    EXPECT_EQ(FilterBulkLength(65536), 65536);
+}
+
 // Receiving ends with an answer unfinished: it is written as it came.
 TEST_F(Filter, FlushWritesTheHeldAnswerAsSent)
 {
