@@ -86,5 +86,5 @@ void ProgressEnd(void)
     if (lk_bTerminal)
         std::fputc('\r', stderr);
     std::fprintf(stderr, gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"),
-                 static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow) , KiBPerSecond(ullNow));
+                 static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow), KiBPerSecond(ullNow));
 }
