@@ -29,7 +29,8 @@ const char kHelpText[] = "pakwrap V" PAKWRAP_VERSION "\n"
                          "/header   - generic Header.\n"
                          "\n"
                          "Header format: /SH3:0:1:2:\"String\"\n"
-                         "\n";
+                         "\n"
+                         "Verify: pakwrap.exe infile /v (checks a converted file, writes nothing)\n";
 
 namespace {
 
