@@ -40,19 +40,6 @@ std::string Check(const std::string& name, std::uint32_t stored, std::uint32_t c
            (stored == computed ? ": ok\n" : ": MISMATCH\n");
 }
 
-Bytes Tagged(const char* tag, std::size_t payload, std::uint32_t seed)
-{
-    return Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
-}
-
-Bytes Sh2(std::uint32_t headerLen, std::size_t size, std::uint32_t seed)
-{
-    Bytes img = Noise(size, seed);
-    img[0] = 0x01;
-    PutLE(img, 4, headerLen);
-    return img;
-}
-
 Bytes Flipped(Bytes data, std::size_t pos)
 {
     data.at(pos) ^= 0x20;
@@ -64,16 +51,16 @@ const Bytes kRestart = {0x01, 0x46, 0x55, 0x2D, 0x2D, 0x2D, 0x2D, 0x72, 0x4E, 0x
 // Stamped here, and as the conversion stamps them: every line of the report.
 TEST_F(PakwrapVerify, HandStampedImagesReportEveryField)
 {
-    Bytes sh3 = Tagged("SH3", 70000, 1);
+    Bytes sh3 = Sh3Image(70000, 1);
     PutBE(sh3, 144, 0x12345678u);
     PutBE(sh3, 4, RefCrc(sh3.data() + 148, 70000));
-    EXPECT_EQ(ReadFile(Make("sh3", Tagged("SH3", 70000, 1), {"/s:12345678"})), sh3);
+    EXPECT_EQ(ReadFile(Make("sh3", Sh3Image(70000, 1), {"/s:12345678"})), sh3);
     std::string out;
     EXPECT_EQ(Verify(dir.Write("sh3.hand", sh3), &out), 0);
     EXPECT_EQ(out, "Kind: SH3 image\nTag: SH3\nAddress: 0x12345678\n" +
                        Check("CRC", RefCrc(sh3.data() + 148, 70000), RefCrc(sh3.data() + 148, 70000)));
 
-    Bytes sh2 = Sh2(300, 5000, 2);
+    Bytes sh2 = Sh2Image(300, 5000, 2);
     std::uint32_t crc = RefCrc(sh2.data() + 300, 4700);
     PutLE(sh2, 128, 0x8000);
     PutLE(sh2, 156, 4700);
@@ -95,11 +82,11 @@ TEST_F(PakwrapVerify, EveryKindGoodAndDamaged)
         std::vector<std::string> args;
         std::string kind;
     } cases[] = {
-        {"sh2", Sh2(212, 123456, 3), {"/s:8000"}, "SH2 image"},
-        {"sh2-header-past-a-block", Sh2(60001, 150000, 4), {"/s"}, "SH2 image"},
-        {"sh3", Tagged("SH3", 120000, 5), {"/s"}, "SH3 image"},
-        {"atmel", Tagged("AT1", 3000, 6), {"/a"}, "Atmel image"},
-        {"slic", Tagged("SLC", 0, 7), {"/l"}, "SLIC image"},
+        {"sh2", Sh2Image(212, 123456, 3), {"/s:8000"}, "SH2 image"},
+        {"sh2-header-past-a-block", Sh2Image(60001, 150000, 4), {"/s"}, "SH2 image"},
+        {"sh3", Sh3Image(120000, 5), {"/s"}, "SH3 image"},
+        {"atmel", Sh3Image(3000, 6, "AT1"), {"/a"}, "Atmel image"},
+        {"slic", Sh3Image(0, 7, "SLC"), {"/l"}, "SLIC image"},
         {"custom", Noise(999, 8), {"/s", "/XYZ:7:-1:2:some text"}, "custom header record"},
         {"font", Text("123456789"), {"/f"}, "font"},
     };
@@ -129,7 +116,7 @@ TEST_F(PakwrapVerify, EveryKindGoodAndDamaged)
 TEST_F(PakwrapVerify, Sh2CrcInsideTheCoveredBytesIsNotChecked)
 {
     std::string out;
-    EXPECT_EQ(Verify(Make("short", Sh2(100, 4000, 9), {"/s"}), &out), 0);
+    EXPECT_EQ(Verify(Make("short", Sh2Image(100, 4000, 9), {"/s"}), &out), 0);
     EXPECT_NE(out.find(Check("Total length", 3900, 3900)), std::string::npos) << out;
     EXPECT_NE(out.find(", not checkable: it lies in the bytes it covers\n"), std::string::npos) << out;
 }
@@ -151,7 +138,7 @@ TEST_F(PakwrapVerify, OverlappingLayouts)
 
 TEST_F(PakwrapVerify, FileStoreWrappers)
 {
-    Bytes image = ReadFile(Make("sh3", Tagged("SH3", 60000, 2), {"/s:1000"}));
+    Bytes image = ReadFile(Make("sh3", Sh3Image(60000, 2), {"/s:1000"}));
     std::string store = Make("store", image, {"/r", "/m=C:/FW/APP.IMG"});
     // Built here: the header, the image, the restart command.
     std::string head = "^FCGC--r0_\x01"
@@ -194,7 +181,7 @@ TEST_F(PakwrapVerify, NoKnownKindAndUnreadableFilesFail)
     EXPECT_EQ(Verify(dir.Write("empty", {}), &out), 1);
     EXPECT_EQ(out, "Kind: no known kind\n");
     // A tag names its layout, whose fields a short file lacks.
-    Bytes shortSh3 = Tagged("SH3", 0, 1);
+    Bytes shortSh3 = Sh3Image(0, 1);
     shortSh3.pop_back();
     EXPECT_EQ(Verify(dir.Write("short", shortSh3), &out), 1);
     EXPECT_EQ(out, "Kind: SH3 image\nSize: 0x00000093, needed 0x00000094: MISMATCH\n");
