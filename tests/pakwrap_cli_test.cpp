@@ -26,6 +26,10 @@ TEST_F(PakwrapCli, RejectionsPrintHelpWithStatus2AndTouchNoFile)
     const std::vector<std::vector<std::string>> rejected = {
         {},
         {"IN", "OUT"},
+        {"IN", "/V"},  // verifying is /v alone
+        {"IN", "/vv"},
+        {"/v", "IN"},
+        {"IN", "OUT", "/v"},
         {"IN", "OUT", "/s", "/SH3:1:2:3:x", "extra"},
         {"IN", "OUT", "s"},                    // no leading slash
         {"IN", "OUT", "/"},                    // no letter

@@ -32,21 +32,6 @@ std::string Report(std::uint32_t crc, int total)
     return line;
 }
 
-Bytes Sh3Image(std::size_t payload, std::uint32_t seed, const char* tag = "SH3")
-{
-    Bytes img = Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
-    return img;
-}
-
-// An SH2 image: 0x01 first, the header length at 4 to 7, little-endian.
-Bytes Sh2Image(std::uint32_t headerLen, std::size_t size, std::uint32_t seed)
-{
-    Bytes img = Noise(size, seed);
-    img[0] = 0x01;
-    PutLE(img, 4, headerLen);
-    return img;
-}
-
 TEST_F(PakwrapConvert, FontPutsLittleEndianCrcOfWholeInputInFront)
 {
     Bytes in = Text("123456789");

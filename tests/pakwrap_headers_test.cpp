@@ -140,4 +140,60 @@ TEST(Store, HeaderCreatesTheDirectoryAndAnnouncesNameAndSize)
         << "a name without a separator keeps its first character";
 }
 
+TEST(ReadBack, StampedFieldsAndRecordsAsWritten)
+{
+    Bytes sh2 = Noise(300, 4);
+    StampBlock(sh2.data(), ImageKind::Sh2, 0xA1B2C3D4u, 0x01020304u, 0x12345678u);
+    HeaderFields fields;
+    ReadHeaderFields(sh2.data(), ImageKind::Sh2, &fields);
+    EXPECT_EQ(fields.ulCRC, 0xA1B2C3D4u);
+    EXPECT_EQ(fields.ulTotallen, 0x01020304u);
+    EXPECT_EQ(fields.ulDestAddr, 0x12345678u);
+
+    const std::uint32_t aulNumbers[] = {7, 0xFFFFFFFFu, 2};
+    Bytes record(CUSTOM_HEADER_LEN);
+    MakeCustomHeader(record.data(), "XYZ", aulNumbers, std::string(200, 'T').c_str());
+    StampCustomHeader(record.data(), 0xCBF43926u);
+    ReadHeaderFields(record.data(), ImageKind::Unknown, &fields);
+    EXPECT_EQ(std::string(fields.acTag) + std::string(fields.acText), "XYZ" + std::string(128, 'T'));
+    EXPECT_EQ(fields.ulCRC, 0xCBF43926u);
+    EXPECT_EQ(fields.aulNumbers[1], 0xFFFFFFFFu);
+    EXPECT_TRUE(HasAnyTag(record.data(), 4));
+    EXPECT_FALSE(HasAnyTag(record.data(), 3));
+    EXPECT_FALSE(HasAnyTag(Bytes{'X', 0, 'Z', 0}.data(), 4));
+
+    EXPECT_EQ(ReadFontHeader(Bytes{0x26, 0x39, 0xF4, 0xCB}.data()), 0xCBF43926u);
+}
+
+TEST(ReadBack, StoreHeaderAsWrittenOrNot)
+{
+    char pcBuf[600];
+    int iLen = MakeStoreHeader(pcBuf, sizeof pcBuf, "C:/FONTS/A*B.TTF", 1234);
+    std::string header(pcBuf, static_cast<std::size_t>(iLen));
+    StoreHeaderFields fields;
+    Bytes block = Text(header + "data after it");
+    ASSERT_TRUE(ReadStoreHeader(block.data(), static_cast<int>(block.size()), &fields));
+    EXPECT_TRUE(fields.bRead && fields.bExact);
+    EXPECT_EQ(fields.iLen, iLen);
+    EXPECT_EQ(std::string(fields.acTarget), "C:/FONTS/A*B.TTF");
+    EXPECT_EQ(fields.llAnnounced, 1234);
+
+    std::string wrongDir = header;
+    wrongDir.replace(wrongDir.find("FONTS\x17"), 5, "FONTZ");
+    block = Text(wrongDir);
+    ASSERT_TRUE(ReadStoreHeader(block.data(), static_cast<int>(block.size()), &fields));
+    EXPECT_TRUE(fields.bRead && !fields.bExact);
+
+    // Cut before its end, inside its name, or a length that is no number.
+    std::string notANumber = header.substr(0, header.size() - 1) + "x\x17";
+    for (const std::string& bad : {header.substr(0, header.size() - 1), header.substr(0, 30), notANumber}) {
+        block = Text(bad);
+        ASSERT_TRUE(ReadStoreHeader(block.data(), static_cast<int>(block.size()), &fields)) << bad;
+        EXPECT_FALSE(fields.bRead) << bad;
+    }
+    block = Text("^FCGC--r0_\x01"
+                 "FMIO-");  // the prologue cut short
+    EXPECT_FALSE(ReadStoreHeader(block.data(), static_cast<int>(block.size()), &fields));
+}
+
 }  // namespace

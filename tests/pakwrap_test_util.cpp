@@ -29,7 +29,8 @@ const char kHelpText[] = "pakwrap V" PAKWRAP_VERSION "\n"
                          "/header   - generic Header.\n"
                          "\n"
                          "Header format: /SH3:0:1:2:\"String\"\n"
-                         "\n";
+                         "\n"
+                         "Verify: pakwrap.exe infile /v (checks a converted file, writes nothing)\n";
 
 namespace {
 
@@ -149,6 +150,19 @@ Bytes Concat(std::initializer_list<Bytes> parts)
 Bytes Text(const std::string& s)
 {
     return Bytes(s.begin(), s.end());
+}
+
+Bytes Sh3Image(std::size_t payload, std::uint32_t seed, const char* tag)
+{
+    return Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
+}
+
+Bytes Sh2Image(std::uint32_t headerLen, std::size_t size, std::uint32_t seed)
+{
+    Bytes img = Noise(size, seed);
+    img[0] = 0x01;
+    PutLE(img, 4, headerLen);
+    return img;
 }
 
 void PutLE(Bytes& data, std::size_t uPos, std::uint32_t ulValue)

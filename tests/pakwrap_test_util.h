@@ -57,6 +57,10 @@ inline std::uint32_t RefCrc(const Bytes& data)
 Bytes Noise(std::size_t n, std::uint32_t ulSeed);
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Text(const std::string& s);
+// An unstamped image: a tagged one (SH3 unless told) with its 148-byte header
+// zero, or an SH2 one with 0x01 first and its header length at 4 to 7.
+Bytes Sh3Image(std::size_t payload, std::uint32_t seed, const char* tag = "SH3");
+Bytes Sh2Image(std::uint32_t headerLen, std::size_t size, std::uint32_t seed);
 // The four bytes of ulValue at uPos, little- or big-endian.
 void PutLE(Bytes& data, std::size_t uPos, std::uint32_t ulValue);
 void PutBE(Bytes& data, std::size_t uPos, std::uint32_t ulValue);

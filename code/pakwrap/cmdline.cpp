@@ -1,6 +1,6 @@
 // pakwrap command line: checks the arguments and decides what the run does:
 // the mode, the files, the destination address, the custom header record and
-// the file-store target. The announcements are left to AnnounceRun.
+// the file-store target; or the file to verify. The announcements are left to AnnounceRun.
 #include "cmdline.h"
 
 #include <cctype>
@@ -113,10 +113,22 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
     }
 }
 
+// pakwrap FILE /v: verifies FILE and writes nothing.
+bool SelectVerify(char** argv, PakRun* psRun)
+{
+    if (std::strcmp(argv[2], "/v") != 0 || !Fits(argv[1], PATH_MAX))
+        return false;
+    psRun->eMode = PakMode::Verify;
+    psRun->pcInFile = argv[1];
+    return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(int argc, char** argv, PakRun* psRun)
 {
+    if (argc == 3)
+        return SelectVerify(argv, psRun);
     if (argc < 4 || argc > 5 || argv[3][0] != '/')
         return false;
     char cLetter = argv[3][1];

@@ -1,6 +1,6 @@
 // pakwrap conversion: refuses an output that is the input, opens both files,
 // hands the one block buffer to the file store or to the image conversion,
-// and closes the files.
+// and closes the files; or opens the input alone and verifies it.
 #include "conversion.h"
 
 #include <cstring>
@@ -10,6 +10,10 @@
 #include "messages.h"
 #include "samefile.h"
 #include "store.h"
+#include "verify.h"
+
+// The first block holds every header and its fields.
+static_assert(BLOCK_SIZE >= STORE_HEADER_MAX + HEADER_FIELDS_LEN);
 
 namespace {
 
@@ -49,6 +53,19 @@ int CloseFiles(const PakRun& sRun, const Files& sFiles, int iStatus)
     return iStatus;
 }
 
+// Verifying reads the input alone.
+int VerifyInput(const PakRun& sRun, const Block& sBlock)
+{
+    int iIn = OpenInput(sRun.pcInFile);
+    if (iIn < 0) {
+        ReportOpenFailed(sRun.pcInFile);
+        return PAK_FAILED;
+    }
+    int iStatus = VerifyFile(iIn, sRun, sBlock);
+    CloseFile(iIn);
+    return iStatus;
+}
+
 }  // namespace
 
 int ConvertFile(const PakRun& sRun)
@@ -56,6 +73,8 @@ int ConvertFile(const PakRun& sRun)
     // Every block of the input passes through this one buffer.
     static unsigned char aucBlock[BLOCK_SIZE];
     const Block sBlock = {aucBlock, BLOCK_SIZE};
+    if (sRun.eMode == PakMode::Verify)
+        return VerifyInput(sRun, sBlock);
     Files sFiles;
     int iStatus = OpenFiles(sRun, &sFiles);
     if (iStatus == PAK_OK)

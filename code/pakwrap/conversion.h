@@ -1,4 +1,5 @@
-// pakwrap conversion: opens both files and writes the output of the selected mode.
+// pakwrap conversion: opens both files and writes the output of the selected
+// mode, or verifies the input.
 #pragma once
 
 #include "pakwrap.h"

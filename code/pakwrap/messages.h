@@ -1,10 +1,11 @@
 // Everything pakwrap prints, on standard output: the help text, the run's
-// announcements, the CRC report and the failures.
+// announcements, the CRC report, what verifying found, and the failures.
 #pragma once
 
 #include <cstdint>
 
 #include "pakwrap.h"
+#include "verify.h"
 
 // The help text shown for a rejected command line.
 void PrintHelp();
@@ -18,6 +19,12 @@ void ReportSameFile(const PakRun& sRun);
 void ReportOpenFailed(const char* pcName);
 void ReportWrongImage();
 void ReportStoreWrite(int iWritten);
+
+// A verified file, each line after pcIndent: its kind, the fields it shows,
+// and each check with "ok" or "MISMATCH".
+void ReportLayout(const LayoutCheck& sCheck, const char* pcIndent);
+// The line before the lines of a stored file, which begins at llAt.
+void ReportStoredFile(long long llAt);
 
 // Report a failed read of the input or write of the output (with errno) and
 // return PAK_FAILED.

@@ -12,7 +12,8 @@ enum class PakMode {
     Font,
     Slic,
     Atmel,
-    Store
+    Store,
+    Verify
 };
 
 // Exit statuses: success, a failed run, a rejected command line.
@@ -26,7 +27,7 @@ struct PakRun {
     PakMode eMode = PakMode::Firmware;
     // The names as the command line gives them, each shorter than PATH_MAX.
     const char* pcInFile = nullptr;
-    const char* pcOutFile = nullptr;
+    const char* pcOutFile = nullptr;  // none when verifying
     std::uint32_t ulDestAddr = NO_ADDRESS;
     // A custom header record for the image modes, with the text announced for it.
     bool bCustomHeader = false;
