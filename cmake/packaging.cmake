@@ -31,6 +31,10 @@ endforeach()
 tools_gzip(${TOOLS_DOC_BUILD_DIR}/changelog ${TOOLS_DOC_BUILD_DIR}/changelog.gz)
 add_custom_target(tools_docs ALL DEPENDS ${TOOLS_COMPRESSED})
 
+# Completion of both command lines in bash.
+install(FILES ${PROJECT_SOURCE_DIR}/completions/morlink ${PROJECT_SOURCE_DIR}/completions/pakwrap
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+
 set(TOOLS_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TOOLS_PACKAGE_NAME})
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/copyright ${TOOLS_DOC_BUILD_DIR}/changelog.gz
         DESTINATION ${TOOLS_DOCDIR})

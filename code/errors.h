@@ -2,7 +2,10 @@
 // failure on standard error and ends the process with the failure's code.
 #pragma once
 
-// Exit codes, which are also the keys to the fixed messages.
+// The exit code of a run that did what it was asked.
+constexpr int EXIT_DONE = 0;
+
+// Exit codes of failures, which are also the keys to the fixed messages.
 constexpr int ERR_TIMEOUT = 1;    // no data from the device in time
 constexpr int ERR_SERIAL = 240;   // serial port failure
 constexpr int ERR_RECEIVE = 250;  // receiving or writing received data
@@ -12,9 +15,14 @@ constexpr int ERR_RESOLVE = 253;  // the device's host name does not resolve
 constexpr int ERR_NETWORK = 254;  // socket layer or socket creation
 constexpr int ERR_PROGRAM = 255;  // bad argument or local file failure
 
+// The reason that makes HandleError print the system's text for the last
+// error instead of a fixed message. Passing the code itself as the reason
+// prints the code's fixed message.
+constexpr int REASON_SYSTEM = -1;
+
 // Reports a failure. iReason equal to iCode prints the code's fixed message
-// (translated) and pcText under it; any other reason is the failing call's own
-// result, and the system's text for the last error is printed instead.
-// pcFile and iLine name the call site, shown in debug mode.
+// (translated) and pcText under it; REASON_SYSTEM prints the system's text for
+// the last error instead. pcFile and iLine name the call site, shown with the
+// reason in debug mode.
 // Returns only for a timeout that is not set to end the program.
 void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const char* pcText);

@@ -84,18 +84,11 @@ void End(int iCode)
 // Writes all bytes; a failed write ends the process. False when it did so.
 bool WriteOut(const void* pData, int len)
 {
-    const auto* puc = static_cast<const unsigned char*>(pData);
-    while (len > 0) {
-        int n = lk_psIo->pfnWrite(lk_fd, puc, len);
-        if (n <= 0) {
-            lk_bWriteFailed = true;
-            End(ERR_RECEIVE);
-            return false;
-        }
-        puc += n;
-        len -= n;
-    }
-    return true;
+    if (PlatWriteAll(lk_psIo->pfnWrite, lk_fd, pData, len) == len)
+        return true;
+    lk_bWriteFailed = true;
+    End(ERR_RECEIVE);
+    return false;
 }
 
 bool IsDigit(unsigned char c)
@@ -312,11 +305,11 @@ int FinishShown(int iEnd, int len)
     if (lk_bRemConExitWhenReset && bRestart) {
         if (lk_ulTimeout != 0)
             lk_psIo->pfnPause(std::uint64_t{lk_ulTimeout} * 1000);
-        End(0);
+        End(EXIT_DONE);
         return len;
     }
     if (lk_sXDCLMode != 1) {
-        End(0);
+        End(EXIT_DONE);
         return len;
     }
     if (!WriteOut("\n", 1))
@@ -330,7 +323,7 @@ void CountDown(const unsigned char* data, int len)
     if (!WriteOut(data, len) || uiRecvSize == 0)
         return;
     if (static_cast<std::uint32_t>(len) >= uiRecvSize)
-        End(0);
+        End(EXIT_DONE);
     else
         uiRecvSize -= static_cast<std::uint32_t>(len);
 }
@@ -349,6 +342,17 @@ void FilterReset(void)
     uiRecvSize = 0;
     lk_bWriteFailed = false;
     StartAnswer();
+}
+
+int FilterBulkLength(int iAvailable)
+{
+    if (!lk_bXDCL || (sState == ST_BINARY && uiRecvSize == 0))
+        return iAvailable;
+    if (sState != ST_BINARY)
+        return 0;
+    const std::uint64_t ullPieces = (std::uint64_t{uiRecvSize} + FILTER_PIECE - 1) / FILTER_PIECE;
+    const std::uint64_t ullEnd = ullPieces * FILTER_PIECE;
+    return ullEnd < static_cast<std::uint64_t>(iAvailable) ? static_cast<int>(ullEnd) : iAvailable;
 }
 
 void FilterFlush(int fd)
@@ -400,8 +404,8 @@ namespace {
 
 void EndSession(int iCode)
 {
-    if (iCode == 0)
-        EndProcess(0);
+    if (iCode == EXIT_DONE)
+        EndProcess(EXIT_DONE);
     HandleError(ERR_RECEIVE, ERR_RECEIVE, __FILE__, __LINE__, nullptr);
 }
 

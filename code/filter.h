@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// The pieces in which received data reach the filter.
+constexpr int FILTER_PIECE = 1024;
+
 // Everything through which the filter touches the world. A test or a fuzzing
 // harness puts its own functions here to observe writes and ends.
 struct FilterIo {
@@ -30,6 +33,12 @@ void FilterReset(void);
 // Receiving ends: an answer still unfinished is written as the device sent it,
 // from its start byte on, unless a write has failed. Parsing starts afresh.
 void FilterFlush(int fd);
+
+// Of iAvailable bytes at the start of a piece of a received block, how many the
+// filter passes on unchanged when handed over at once: all with parsing off,
+// or during a binary transfer up to the end of the 1024-byte piece in which
+// the countdown ends; else 0 (hand them over in 1024-byte pieces).
+int FilterBulkLength(int iAvailable);
 
 // Handles a received block; returns how many of its bytes were consumed (the
 // caller hands over the rest again). May end the process.

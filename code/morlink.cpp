@@ -11,37 +11,35 @@
 #include "catalogue.h"
 #include "ending.h"
 #include "errors.h"
-#include "netlink.h"
+#include "frame.h"
+#include "link.h"
 #include "options.h"
 #include "platform.h"
+#include "progress.h"
 #include "receiver.h"
-#include "serial.h"
 #include "settings.h"
 
 namespace {
 
-// Largest input block; with a frame's start and end character every send fits
-// the buffer.
+// Largest input block on UDP and serial links and with -d: the device takes
+// one datagram or write per block, and debug output shows one dot a block.
 constexpr int BLOCK_SIZE = 1022;
+// On a TCP stream the device cannot tell blocks apart: large ones cost fewer
+// system calls.
+constexpr int STREAM_BLOCK_SIZE = 65536;
+// Frames are built in the buffer's first bytes; their text is cut to 1021.
+constexpr int FRAME_SIZE = 1024;
 
 // Holds each frame and each block of input in turn, always from its first byte.
-unsigned char pucBuf[1024];
+unsigned char pucBuf[STREAM_BLOCK_SIZE];
 
-char* TextBuf(void)
-{
-    return reinterpret_cast<char*>(pucBuf);
-}
+// The input file's size, 0 for standard input or when the system cannot tell.
+std::uint64_t lk_ullInputSize;
 
-// Sends one command frame: start character, text, end character. The text is
-// cut to 1021 characters, so the frame fits the buffer.
+// Sends one command frame; its text is cut to 1021 characters.
 void SendFrame(const char* pcCommand)
 {
-    pucBuf[0] = static_cast<unsigned char>(lk_cSOH);
-    int n = std::snprintf(TextBuf() + 1, BLOCK_SIZE, "%s", pcCommand);
-    if (n > BLOCK_SIZE - 1)
-        n = BLOCK_SIZE - 1;
-    pucBuf[1 + n] = static_cast<unsigned char>(lk_cETB);
-    SendData(pucBuf, n + 2);
+    SendData(pucBuf, BuildFrame(pucBuf, FRAME_SIZE, pcCommand));
 }
 
 // True when creating the output would empty the input file before it is sent:
@@ -75,16 +73,6 @@ void OpenFiles(void)
     }
 }
 
-// Opens the link; from then on every end of the process releases it.
-void OpenLink(void)
-{
-    AtEnd(lk_itfUsed ? SerialRelease : ShutdownNetwork);
-    if (lk_itfUsed)
-        lk_handleSerial = InitSerial();
-    else
-        InitNetwork();
-}
-
 // The input file's length for the MemCard frame. The frame carries at most 32
 // bits, so a longer file announced with the MemCard frame is refused rather
 // than announced with a wrong length.
@@ -93,6 +81,7 @@ void TakeInputLength(int fd)
     std::uint64_t ullSize = 0;
     if (!PlatFileSize(fd, &ullSize))
         return;
+    lk_ullInputSize = ullSize;
     if (lk_bMemCardSave && ullSize > UINT32_MAX)
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     lk_ulIFileLen = static_cast<std::uint32_t>(ullSize);
@@ -116,7 +105,7 @@ int ChooseInput(void)
 // Remote console: connects the device's console to this link.
 void SendRemoteConsolePrologue(void)
 {
-    SendFrame(lk_itfUsed ? "RCRA--r1" : "RCRA--r2");
+    SendFrame(LinkIsSerial() ? "RCRA--r1" : "RCRA--r2");
     SendFrame("RCRB--r1");
     SendFrame("TK");
     SendFrame("TD");
@@ -125,25 +114,46 @@ void SendRemoteConsolePrologue(void)
 // MemCard: the device stores the data that follow under lk_pcMemCardDir.
 void SendMemCardPrologue(void)
 {
-    int n = std::snprintf(TextBuf(), sizeof pucBuf, "%cM%s*%lu%c", lk_cSOH, lk_pcMemCardDir,
-                          static_cast<unsigned long>(lk_ulIFileLen), lk_cETB);
-    if (n > static_cast<int>(sizeof pucBuf) - 1)
-        n = static_cast<int>(sizeof pucBuf) - 1;
+    char pcCommand[MEMCARD_DIR_MAX + 16];
+    std::snprintf(pcCommand, sizeof pcCommand, "M%s*%lu", lk_pcMemCardDir, static_cast<unsigned long>(lk_ulIFileLen));
+    const int n = BuildFrame(pucBuf, FRAME_SIZE, pcCommand);
     if (gl_bDebug)
-        std::fprintf(stderr, "%s\n", TextBuf());
+        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(pucBuf));
     SendData(pucBuf, n);
+}
+
+// An input file on a stream goes from the file to the link inside the
+// system, without passing through this program; false where it cannot.
+bool SendFileInside(int fd)
+{
+    if (lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
+        return false;
+    for (;;) {
+        const int n = LinkSendFile(fd, STREAM_BLOCK_SIZE * 16);
+        if (n == LINK_NO_SENDFILE)
+            return false;
+        if (n == 0)
+            return true;
+        if (lk_bProgress)
+            ProgressAdd(n);
+    }
 }
 
 // The input, unchanged, block by block as it is read.
 void SendInput(int fd)
 {
+    if (SendFileInside(fd))
+        return;
+    const int iBlock = LinkIsStream() && !gl_bDebug ? STREAM_BLOCK_SIZE : BLOCK_SIZE;
     for (;;) {
-        int n = PlatRead(fd, pucBuf, BLOCK_SIZE);
+        int n = PlatRead(fd, pucBuf, iBlock);
         if (n == 0)
             return;
         if (n < 0)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
         SendData(pucBuf, n);
+        if (lk_bProgress)
+            ProgressAdd(n);
     }
 }
 
@@ -153,10 +163,7 @@ void CloseAll(void)
         std::fclose(lk_pFileI);
     if (lk_pFileO != nullptr)
         std::fclose(lk_pFileO);
-    if (lk_itfUsed)
-        CloseSerial();
-    else
-        CloseNetwork();
+    LinkClose();
 }
 
 }  // namespace
@@ -167,9 +174,11 @@ int main(int argc, char** argv)
     CatchEndSignals();
     BindCatalogue(argc > 0 ? argv[0] : nullptr);
     InitSettings();
-    ParseOptions(argc, argv);
+    const OptionsResult eOptions = ParseOptions(argc, argv);
+    if (eOptions != OPTIONS_RUN)
+        EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
-    OpenLink();
+    LinkOpen();
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.
     if (lk_bRecv)
@@ -179,19 +188,24 @@ int main(int argc, char** argv)
         SendRemoteConsolePrologue();
     if (lk_bMemCardSave)
         SendMemCardPrologue();
+    if (lk_bProgress)
+        ProgressStart(lk_ullInputSize);
     SendInput(fdInput);
+    if (lk_bProgress)
+        ProgressEnd();
     lk_bInputFinished = 1;
+    if (lk_bConfirmEnd)
+        LinkConfirmEnd();
     if (lk_bRecv) {
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.
         if (lk_bRecvExitWhenSend) {
-            if (!lk_itfUsed)
-                FlushNetwork();
+            LinkFinishSending();
             LeaveReceiver();
-            EndProcess(0);
+            EndProcess(EXIT_DONE);
         }
         WaitReceiver();
     }
     CloseAll();
-    EndProcess(0);
+    EndProcess(EXIT_DONE);
 }

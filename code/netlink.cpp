@@ -1,30 +1,86 @@
-// Network link: opening the socket, sending blocks, closing.
+// Network link: opening the socket, ending and closing the connection.
 #include "netlink.h"
 
 #include <cstdio>
 
 #include "errors.h"
-#include "serial.h"
+#include "retry.h"
 #include "settings.h"
 
 PlatSocket lk_socketClient = PLAT_NO_SOCKET;
 
 // How long the end of a connection waits for a device that takes no data.
 constexpr std::uint64_t FLUSH_STALL_MS = 10000;
-PlatAddrIPv4 lk_sServAddr = {0, 0};
+PlatAddr lk_sServAddr;
 
 namespace {
 
-// The device's IPv4 address: lk_pcServer in dotted-decimal form, else resolved
-// as a host name.
-std::uint32_t ServerAddress(void)
+// The device's addresses, in the order they are tried.
+PlatAddr lk_sAddrs[PLAT_ADDR_MAX];
+int lk_iAddrs;
+int lk_iShown = -1;  // the address that the debug line named last
+
+// The device's addresses: lk_pcServer as an address, else resolved as a host
+// name; a name that does not resolve ends the process (253).
+void ResolveServer(void)
 {
-    std::uint32_t ulAddr = 0;
-    if (PlatParseIPv4(lk_pcServer, &ulAddr))
-        return ulAddr;
-    if (!PlatResolveIPv4(lk_pcServer, &ulAddr))
-        HandleError(ERR_RESOLVE, 0, __FILE__, __LINE__, nullptr);
-    return ulAddr;
+    lk_iAddrs = PlatResolve(lk_pcServer, static_cast<std::uint16_t>(lk_iPort & 0xFFFF), lk_sAddrs, PLAT_ADDR_MAX);
+    if (lk_iAddrs == 0)
+        HandleError(ERR_RESOLVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+}
+
+// A new socket for address i, which becomes the address in use.
+void OpenSocket(int i)
+{
+    lk_sServAddr = lk_sAddrs[i];
+    lk_socketClient = PlatSocketOpen(lk_bUDP != 0, lk_sServAddr);
+    if (lk_socketClient == PLAT_NO_SOCKET)
+        HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    if (gl_bDebug && lk_iShown != i) {
+        char pcAddr[PLAT_ADDR_TEXT_SIZE];
+        PlatAddrText(lk_sServAddr, pcAddr, sizeof pcAddr);
+        std::fprintf(stderr, "IP Address: %s\n", pcAddr);
+        lk_iShown = i;
+    }
+}
+
+// Tries every address once, in order, each socket a new one; true when one
+// connects. A failed socket is closed only when another follows it, so that
+// the last error stays the last attempt's.
+bool ConnectOnce(const RetryClock* psClock)
+{
+    for (int i = 0; i < lk_iAddrs; ++i) {
+        if (lk_socketClient != PLAT_NO_SOCKET)
+            PlatSocketClose(lk_socketClient);
+        lk_socketClient = PLAT_NO_SOCKET;
+        OpenSocket(i);
+        if (psClock == nullptr) {
+            if (PlatConnect(lk_socketClient, lk_sServAddr))
+                return true;
+            continue;
+        }
+        const PlatConnectResult eResult = PlatConnectWithin(lk_socketClient, lk_sServAddr, RetryAttemptMs(*psClock));
+        if (eResult == PLAT_CONNECTED)
+            return true;
+        if (eResult == PLAT_CONNECT_FAILED)
+            HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    }
+    return false;
+}
+
+// TCP: the first address that takes the connection. With -w, a device that
+// cannot be reached is tried again until the time is up.
+void Connect(void)
+{
+    if (lk_ulWaitSeconds == 0) {
+        if (!ConnectOnce(nullptr))
+            HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+        return;
+    }
+    RetryClock sClock = RetryStart(lk_ulWaitSeconds);
+    while (!ConnectOnce(&sClock))
+        if (!RetryPause(&sClock))
+            HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
 
 }  // namespace
@@ -33,47 +89,13 @@ void InitNetwork(void)
 {
     int iResult = PlatNetStartup();
     if (iResult != 0)
-        HandleError(ERR_NETWORK, iResult, __FILE__, __LINE__, nullptr);
-
-    lk_socketClient = PlatSocketOpen(lk_bUDP != 0);
-    if (lk_socketClient == PLAT_NO_SOCKET)
-        HandleError(ERR_NETWORK, -1, __FILE__, __LINE__, nullptr);
-
-    lk_sServAddr.usPort = static_cast<std::uint16_t>(lk_iPort & 0xFFFF);
-    lk_sServAddr.ulAddr = ServerAddress();
-
-    if (gl_bDebug) {
-        char pcAddr[PLAT_ADDR_TEXT_SIZE];
-        PlatIPv4Text(lk_sServAddr.ulAddr, pcAddr, sizeof pcAddr);
-        std::fprintf(stderr, "IP Address: %s\n", pcAddr);
-    }
-
-    // UDP stays unconnected: every block goes to the device as a datagram.
-    if (!lk_bUDP && !PlatConnect(lk_socketClient, lk_sServAddr))
-        HandleError(ERR_CONNECT, -1, __FILE__, __LINE__, nullptr);
-}
-
-void SendData(const unsigned char* pucData, int len)
-{
-    int iCount;
-    if (lk_itfUsed)
-        iCount = SerialWrite(pucData, len);
-    else if (lk_bUDP)
-        iCount = PlatSendTo(lk_socketClient, pucData, len, lk_sServAddr);
+        HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    ResolveServer();
+    // UDP stays unconnected: every block goes to the first address as a datagram.
+    if (lk_bUDP)
+        OpenSocket(0);
     else
-        iCount = PlatSend(lk_socketClient, pucData, len);
-
-    // A failed system call on the port: its own text, taken before anything
-    // else (the debug dot) can change the last error.
-    if (lk_itfUsed && iCount == SERIAL_SYSTEM_FAILURE)
-        HandleError(ERR_SEND, 0, __FILE__, __LINE__, nullptr);
-
-    if (gl_bDebug)
-        std::fputc('.', stderr);
-
-    // A failed or partial send is not retried.
-    if (iCount != len)
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+        Connect();
 }
 
 void CloseNetwork(void)

@@ -1,21 +1,19 @@
-// The network link to the device (TCP or UDP over IPv4) and the sending of
-// blocks over whichever link is in use.
+// The network link to the device: TCP or UDP over IPv4 or IPv6. The link module
+// (link.h) sends and receives on its socket.
 #pragma once
 
 #include "platform.h"
 
 // Socket of the network link, PLAT_NO_SOCKET until InitNetwork opens it.
 extern PlatSocket lk_socketClient;
-// The device's address and port.
-extern PlatAddrIPv4 lk_sServAddr;
+// The device's address and port in use.
+extern PlatAddr lk_sServAddr;
 
-// Opens the network link to lk_pcServer, port lk_iPort: a connected TCP socket,
-// or with lk_bUDP an unconnected UDP socket. Failures end the process.
+// Opens the network link to lk_pcServer, port lk_iPort: a TCP socket connected
+// to the first of its addresses that takes it (with -w, tried until the time
+// is up), or with lk_bUDP an unconnected UDP socket for its first address.
+// Failures end the process.
 void InitNetwork(void);
-
-// Sends len bytes as one write on the serial port, one TCP send or one UDP
-// datagram. Anything but all of them sent ends the process (code 251).
-void SendData(const unsigned char* pucData, int len);
 
 // Closes the network socket if one is open.
 void CloseNetwork(void);
@@ -25,5 +23,5 @@ void CloseNetwork(void);
 void FlushNetwork(void);
 
 // Ends the connection at once, from any thread; the socket stays allocated
-// until the process ends.
+// until the process ends. An end hook (ending.h).
 void ShutdownNetwork(void);

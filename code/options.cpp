@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "morlink_version.h"
 #include "settings.h"
 
 namespace {
@@ -52,6 +53,15 @@ std::uint32_t FormTimeout(const char* pcNumber)
     return ulTimeout == 0 ? 1 : ulTimeout;
 }
 
+// Seconds for -e and -w: ulEmpty for no value, ulZero for 0 or no number.
+std::uint32_t SecondsOr(const char* pcValue, std::uint32_t ulEmpty, std::uint32_t ulZero)
+{
+    if (pcValue[0] == '\0')
+        return ulEmpty;
+    const int iSeconds = std::atoi(pcValue);
+    return iSeconds > 0 ? static_cast<std::uint32_t>(iSeconds) : ulZero;
+}
+
 // -r: receiving, with keep-alive (*), exit when sent (s) or exit on timeout (t).
 void SetReceive(const char* pcValue)
 {
@@ -75,18 +85,19 @@ void SetReceive(const char* pcValue)
     }
 }
 
-void SetMode(const char* pcArg, const char* pcValue)
+OptionsResult SetMode(const char* pcArg, const char* pcValue)
 {
     int iMode = std::atoi(pcValue);
     if (iMode != 0 && iMode != 1) {
         std::printf(gettext("unknown mode (-m) %s\n"), pcArg);
-        std::exit(255);
+        return OPTIONS_BAD;
     }
     lk_sXDCLMode = iMode;
+    return OPTIONS_RUN;
 }
 
 // Applies one option; pcArg is the whole argument.
-void ApplyOption(char* pcProgram, const char* pcArg)
+OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
 {
     const char cLetter = pcArg[1];
     const char* pcValue = cLetter == '\0' ? pcArg + 1 : pcArg + 2;
@@ -97,7 +108,7 @@ void ApplyOption(char* pcProgram, const char* pcArg)
     case 'h':
     case 'H':
         Usage(pcProgram);
-        std::exit(0);
+        return OPTIONS_USAGE;
     case 'a':
         lk_bMemCardSave = 1;
         CopyText(lk_pcMemCardDir, MEMCARD_DIR_MAX, pcValue);
@@ -108,14 +119,21 @@ void ApplyOption(char* pcProgram, const char* pcArg)
     case 'c':
         lk_itfUsed = 1;
         lk_cPort = pcValue[0];
-        // A value that starts with '/' is the device path itself.
-        lk_pcSerialPath = pcValue[0] == '/' ? pcValue : "";
+        // The whole value too: a device path, or a port name (COM12).
+        lk_pcSerialPath = pcValue;
         break;
     case 'd':
         if (std::atoi(pcValue) != 0)
             lk_ui8DataBits = static_cast<std::uint8_t>(std::atoi(pcValue) & 0xFF);
         else
             gl_bDebug = 1;
+        break;
+    case 'e':
+        lk_bConfirmEnd = 1;
+        lk_ulConfirmSeconds = SecondsOr(pcValue, DEFAULT_CONFIRM_SECONDS, DEFAULT_CONFIRM_SECONDS);
+        break;
+    case 'g':
+        lk_bProgress = 1;
         break;
     case 'i':
         lk_pcIFilename = pcValue;
@@ -125,8 +143,7 @@ void ApplyOption(char* pcProgram, const char* pcArg)
         SetFrameCharacters(pcValue);
         break;
     case 'm':
-        SetMode(pcArg, pcValue);
-        break;
+        return SetMode(pcArg, pcValue);
     case 'n':
         SetFrameCharacters(pcValue);
         break;
@@ -157,41 +174,48 @@ void ApplyOption(char* pcProgram, const char* pcArg)
     case 'u':
         lk_bUDP = 1;
         break;
+    case 'w':
+        lk_ulWaitSeconds = SecondsOr(pcValue, DEFAULT_WAIT_SECONDS, 0);
+        break;
     case 'x':
         lk_bXon = 1;
         break;
     default:
         std::printf(gettext("unknown option %s\n"), pcArg);
-        std::exit(255);
+        return OPTIONS_BAD;
     }
+    return OPTIONS_RUN;
 }
 
 }  // namespace
 
-void ParseOptions(int argc, char** argv)
+OptionsResult ParseOptions(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const char* pcArg = argv[i];
         if (pcArg[0] != '-' && pcArg[0] != '/')
             break;
-        ApplyOption(argv[0], pcArg);
+        const OptionsResult eResult = ApplyOption(argv[0], pcArg);
+        if (eResult != OPTIONS_RUN)
+            return eResult;
     }
+    return OPTIONS_RUN;
 }
 
 void Usage(const char* pcName)
 {
-    std::printf("morlink (Windows-Version) %s\n\n", "0.13");
+    std::printf("morlink (Windows-Version) %s\n\n", MORLINK_VERSION);
     std::printf(gettext("%s usage:\n\n"), pcName);
     std::printf(gettext("Network Options:\n"));
-    std::printf(gettext("-sSERVER:    Device IP-Address  (Defaults to %s)\n"), "192.168.0.21");
-    std::printf(gettext("-pPORT:      Device Port-Number (Defaults to %u)\n"), 9100u);
+    std::printf(gettext("-sSERVER:    Device IP-Address  (Defaults to %s)\n"), DEFAULT_SERVER);
+    std::printf(gettext("-pPORT:      Device Port-Number (Defaults to %u)\n"), DEFAULT_PORT);
     std::printf(gettext("-u:          UDP-Support\n"));
     std::printf(gettext("Serial Options:\n"));
-    std::printf(gettext("-cCOM_PORT:       (Defaults to %c)\n"), '1');
-    std::printf(gettext("-bBAUD_RATE:      (Defaults to %u)\n"), 57600u);
-    std::printf(gettext("-dDATA_BITS:      (Defaults to %u)\n"), 8u);
-    std::printf(gettext("-sSTOP_BITS:      (Defaults to %u)\n"), 2u);
-    std::printf(gettext("-pPARITY (n-e-o): (Defaults to %c)\n"), 'n');
+    std::printf(gettext("-cCOM_PORT:       (Defaults to %c)\n"), DEFAULT_COM_PORT);
+    std::printf(gettext("-bBAUD_RATE:      (Defaults to %u)\n"), DEFAULT_BAUD_RATE);
+    std::printf(gettext("-dDATA_BITS:      (Defaults to %u)\n"), unsigned{DEFAULT_DATA_BITS});
+    std::printf(gettext("-sSTOP_BITS:      (Defaults to %u)\n"), unsigned{DEFAULT_STOP_BITS});
+    std::printf(gettext("-pPARITY (n-e-o): (Defaults to %c)\n"), DEFAULT_PARITY);
     std::printf(gettext("-x              : Turn on XON/XOFF Protocol\n"));
     std::printf(gettext("Common Options:\n"));
     std::printf(gettext("-iFILENAME  :  Input Filename\n"));
@@ -217,4 +241,14 @@ void Usage(const char* pcName)
                 pcName);
     std::printf(gettext("\nExample3: '%s -s10.102.1.45 -r -l5E5F'\n"), pcName);
     std::printf(gettext("Note: There should be no blank between argument and value\n      (i.e. '-p' and '9600')!\n"));
+    std::printf(gettext("\nExtensions:\n"));
+    std::printf(gettext("-e[N]       :  Confirm the end: wait up to N s (default %u) until the device\n"
+                        "               closes the connection or the port has sent everything\n"),
+                DEFAULT_CONFIRM_SECONDS);
+    std::printf(gettext("-g          :  Show the progress of sending on standard error\n"));
+    std::printf(gettext("-w[N]       :  Wait up to N s (default %u) for a device that cannot be\n"
+                        "               reached yet (connection or serial port)\n"),
+                DEFAULT_WAIT_SECONDS);
+    std::printf(gettext("-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
+                        "               (i.e. -s::1)\n"));
 }

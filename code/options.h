@@ -1,9 +1,16 @@
 // The command line of morlink: options into session settings, and the usage text.
 #pragma once
 
-// Reads the options from argv[1] on into the session settings. Ends the process
-// after the usage text (code 0) and after an unknown option or mode (code 255).
-void ParseOptions(int argc, char** argv);
+// What the command line asks for.
+enum OptionsResult {
+    OPTIONS_RUN,    // a session, with the settings read
+    OPTIONS_USAGE,  // the usage text, which has been printed: the run is done
+    OPTIONS_BAD,    // an unknown option or mode, which has been reported
+};
+
+// Reads the options from argv[1] on into the session settings. Stops at the
+// usage option and at the first unknown option or mode.
+OptionsResult ParseOptions(int argc, char** argv);
 
 // Prints the usage text, with pcName as the program's name, on standard output.
 void Usage(const char* pcName);

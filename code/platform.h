@@ -1,7 +1,7 @@
 // The operating-system layer of morlink: process set-up, error texts, files in
 // binary mode, sockets. The sender's logic calls only these functions, so another
-// system needs only another implementation of this header (platform_posix.cpp is
-// the POSIX one). The serial port gets its own layer (serial.h).
+// system needs only another implementation of this header (platform_linux.cpp,
+// platform_win32.cpp). The serial port gets its own layer (serial.h).
 #pragma once
 
 #include <cstddef>
@@ -12,15 +12,18 @@
 using PlatSocket = std::intptr_t;
 constexpr PlatSocket PLAT_NO_SOCKET = -1;
 
-// An IPv4 address (4 bytes in network byte order, as on the wire) and a port
-// (host byte order).
-struct PlatAddrIPv4 {
-    std::uint32_t ulAddr;
-    std::uint16_t usPort;
+// A socket address of either family, IPv4 or IPv6, as the system's socket
+// calls take it: ulLen bytes of pucData.
+struct PlatAddr {
+    alignas(8) unsigned char pucData[128];
+    std::uint32_t ulLen;
 };
 
-// Text of an IPv4 address in dotted-decimal form needs at most this many bytes.
-constexpr std::size_t PLAT_ADDR_TEXT_SIZE = 16;
+// Text of an address needs at most this many bytes.
+constexpr std::size_t PLAT_ADDR_TEXT_SIZE = 64;
+
+// The most addresses of one host name that are tried.
+constexpr int PLAT_ADDR_MAX = 16;
 
 // Process start: opens each closed standard descriptor (0, 1, 2) on the null
 // device, so that no file or socket takes its place, and makes a write to a
@@ -68,6 +71,24 @@ void PlatThreadDetach(PlatThread thread);
 // Writes up to len bytes to fd, unbuffered: the count written, or -1.
 int PlatWrite(int fd, const void* pData, int len);
 
+// Writes all len bytes with as many calls of pfnWrite (a write like PlatWrite)
+// as it takes: len, or the count written before a call failed or wrote nothing.
+inline int PlatWriteAll(int (*pfnWrite)(int, const void*, int), int fd, const void* pData, int len)
+{
+    const auto* puc = static_cast<const unsigned char*>(pData);
+    int iDone = 0;
+    while (iDone < len) {
+        const int n = pfnWrite(fd, puc + iDone, len - iDone);
+        if (n <= 0)
+            break;
+        iDone += n;
+    }
+    return iDone;
+}
+
+// True when fd is a terminal or console.
+bool PlatIsTerminal(int fd);
+
 // Clears the terminal or console that fd writes to; a file or a pipe is left
 // alone. False when that fails.
 bool PlatClearScreen(int fd);
@@ -103,8 +124,9 @@ int PlatRead(int fd, void* pBuf, int size);
 // Starts the socket layer; 0 or the layer's error code.
 int PlatNetStartup(void);
 
-// A new IPv4 socket, datagram (bUDP) or stream; PLAT_NO_SOCKET on failure.
-PlatSocket PlatSocketOpen(bool bUDP);
+// A new socket for the family of sAddr, datagram (bUDP) or stream;
+// PLAT_NO_SOCKET on failure.
+PlatSocket PlatSocketOpen(bool bUDP, const PlatAddr& sAddr);
 void PlatSocketClose(PlatSocket sock);
 // Ends the sending direction of a connection once everything sent so far has
 // gone out, and waits until the device has acknowledged all of it, so that
@@ -112,27 +134,54 @@ void PlatSocketClose(PlatSocket sock);
 // meanwhile is read and dropped when bDiscard is set (else another thread
 // reads it). Gives up after ullStallMs without progress.
 void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
+// How a connection whose sending direction has ended came to its end.
+enum PlatPeerEnd {
+    PLAT_PEER_CLOSED,  // the peer closed it in order
+    PLAT_PEER_RESET,   // the peer reset it (the last error tells)
+    PLAT_PEER_SILENT,  // the time passed first
+};
+
+// Waits up to ullMilliseconds for the peer to end the connection, reading and
+// dropping what it still sends.
+PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds);
+
 // Ends both directions of a connection but keeps the socket open, so that
 // another thread still using it meets an error rather than a reused descriptor.
 void PlatSocketShutdown(PlatSocket sock);
 
-// A dotted-decimal address into *pulAddr; false when pcText is none.
-bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr);
+// The addresses of pcHost with port usPort, in the order to try them, into
+// psAddrs (at most iMax): a dotted IPv4 address as it stands; an IPv6 address
+// (also with a scope, fe80::1%eth0); else the host name's IPv4 addresses, or
+// when it has none, its IPv6 ones. Returns their count; 0 when the name does
+// not resolve, with the resolver's error as the last error.
+int PlatResolve(const char* pcHost, std::uint16_t usPort, PlatAddr* psAddrs, int iMax);
 
-// First IPv4 address of a host name into *pulAddr; false when the name does not
-// resolve, leaving the resolver's error as the last error.
-bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr);
-
-// Dotted-decimal text of an address, at most PLAT_ADDR_TEXT_SIZE bytes.
-void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size);
+// The address without its port, as text (dotted IPv4, or IPv6).
+void PlatAddrText(const PlatAddr& sAddr, char* pcBuf, std::size_t size);
 
 // Blocking connect; false on failure.
-bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr);
+bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr);
+
+enum PlatConnectResult {
+    PLAT_CONNECTED,
+    PLAT_CONNECT_AGAIN,   // the device cannot be reached now: refused, unreachable, no answer in time
+    PLAT_CONNECT_FAILED,  // any other failure
+};
+
+// Connects, giving up after ullMilliseconds (with the last error ETIMEDOUT or
+// its system's equal). The last error tells why it failed.
+PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds);
+
+// Sends up to size bytes of the file open on fd, from its position, on a
+// connected stream socket, inside the system: the count sent (0 at the end of
+// the file), -1 on failure, or PLAT_NO_SENDFILE where the system cannot.
+constexpr int PLAT_NO_SENDFILE = -2;
+int PlatSendFile(PlatSocket sock, int fd, int size);
 
 // One send on a connected socket, or one datagram to sAddr: the count sent or -1.
 // Neither raises a signal when the peer has reset the connection.
 int PlatSend(PlatSocket sock, const void* pData, int len);
-int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr);
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr);
 
 // No time limit for PlatWaitReadable.
 constexpr std::uint64_t PLAT_WAIT_FOREVER = UINT64_MAX;

@@ -2,6 +2,7 @@
 // sockets 2.2, the C runtime's descriptors in binary mode, Win32 threads and
 // the system's own error texts.
 #include "platform.h"
+#include "platform_net.h"
 
 #include <mswsock.h>
 #include <windows.h>
@@ -32,14 +33,14 @@ SOCKET ToSocket(PlatSocket sock)
     return static_cast<SOCKET>(sock);
 }
 
-sockaddr_in ToSockAddr(const PlatAddrIPv4& sAddr)
+const sockaddr* SockAddr(const PlatAddr& sAddr)
 {
-    sockaddr_in sIn;
-    std::memset(&sIn, 0, sizeof sIn);
-    sIn.sin_family = AF_INET;
-    sIn.sin_port = htons(sAddr.usPort);
-    sIn.sin_addr.s_addr = sAddr.ulAddr;
-    return sIn;
+    return reinterpret_cast<const sockaddr*>(sAddr.pucData);
+}
+
+int AddrLen(const PlatAddr& sAddr)
+{
+    return static_cast<int>(sAddr.ulLen);
 }
 
 HANDLE OsHandle(int fd)
@@ -204,11 +205,16 @@ int PlatWrite(int fd, const void* pData, int len)
     return _write(fd, pData, static_cast<unsigned int>(len));
 }
 
-bool PlatClearScreen(int fd)
+bool PlatIsTerminal(int fd)
 {
     // A console, not merely a character device: _isatty also takes NUL.
     DWORD dwMode = 0;
-    if (GetConsoleMode(OsHandle(fd), &dwMode) == 0)
+    return GetConsoleMode(OsHandle(fd), &dwMode) != 0;
+}
+
+bool PlatClearScreen(int fd)
+{
+    if (!PlatIsTerminal(fd))
         return true;
     // The result of "cls" is not examined: the console is cleared or not.
     static_cast<void>(std::system("cls"));
@@ -278,9 +284,9 @@ int PlatNetStartup(void)
     return iResult;
 }
 
-PlatSocket PlatSocketOpen(bool bUDP)
+PlatSocket PlatSocketOpen(bool bUDP, const PlatAddr& sAddr)
 {
-    SOCKET socket = ::socket(AF_INET, bUDP ? SOCK_DGRAM : SOCK_STREAM, 0);
+    SOCKET socket = ::socket(NetAddrFamily(sAddr), bUDP ? SOCK_DGRAM : SOCK_STREAM, 0);
     if (socket == INVALID_SOCKET)
         return PLAT_NO_SOCKET;
     // Not inherited by the command interpreter that clears the console.
@@ -323,53 +329,83 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
             return;
 }
 
+PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
+    char pcBuf[4096];
+    for (;;) {
+        const std::uint64_t ullNow = PlatNowMs();
+        if (ullNow >= ullEnd || PlatWaitReadable(sock, ullEnd - ullNow) == 0)
+            return PLAT_PEER_SILENT;
+        const int n = recv(ToSocket(sock), pcBuf, sizeof pcBuf, 0);
+        if (n == 0)
+            return PLAT_PEER_CLOSED;
+        if (n < 0)
+            return PLAT_PEER_RESET;
+    }
+}
+
 void PlatSocketShutdown(PlatSocket sock)
 {
     shutdown(ToSocket(sock), SD_BOTH);
 }
 
-bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr)
+void NetSetResolverError(int iResult)
 {
-    unsigned long ulAddr = inet_addr(pcText);
-    if (ulAddr == INADDR_NONE)
-        return false;
-    *pulAddr = static_cast<std::uint32_t>(ulAddr);
-    return true;
+    // The result is a Windows sockets error code.
+    WSASetLastError(iResult);
 }
 
-bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr)
+bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
 {
-    addrinfo sHints;
-    std::memset(&sHints, 0, sizeof sHints);
-    sHints.ai_family = AF_INET;
-    sHints.ai_socktype = SOCK_STREAM;
-    addrinfo* pList = nullptr;
-    int iResult = getaddrinfo(pcName, nullptr, &sHints, &pList);
-    if (iResult != 0) {
-        // The result is a Windows sockets error code.
-        WSASetLastError(iResult);
-        return false;
-    }
-    sockaddr_in sIn;
-    std::memcpy(&sIn, pList->ai_addr, sizeof sIn);
-    *pulAddr = static_cast<std::uint32_t>(sIn.sin_addr.s_addr);
-    freeaddrinfo(pList);
-    return true;
+    return connect(ToSocket(sock), SockAddr(sAddr), AddrLen(sAddr)) == 0;
 }
 
-void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size)
+namespace {
+
+// Waits up to ullMilliseconds for a non-blocking connect to end; its outcome
+// (0 or a Windows sockets error code).
+int ConnectOutcome(SOCKET socket, std::uint64_t ullMilliseconds)
 {
-    in_addr sAddr;
-    sAddr.s_addr = ulAddr;
-    const char* pcText = inet_ntoa(sAddr);
-    if (size > 0)
-        std::snprintf(pcBuf, size, "%s", pcText != nullptr ? pcText : "");
+    fd_set sWrite;
+    fd_set sFailed;
+    FD_ZERO(&sWrite);
+    FD_SET(socket, &sWrite);
+    FD_ZERO(&sFailed);
+    FD_SET(socket, &sFailed);
+    const std::uint64_t ullMs = ullMilliseconds < 0x7FFFFFFF ? ullMilliseconds : 0x7FFFFFFF;
+    timeval sLimit = {static_cast<long>(ullMs / 1000), static_cast<long>(ullMs % 1000) * 1000};
+    const int iReady = select(0, nullptr, &sWrite, &sFailed, &sLimit);
+    if (iReady == 0)
+        return WSAETIMEDOUT;
+    if (iReady == SOCKET_ERROR)
+        return WSAGetLastError();
+    int iError = 0;
+    int len = sizeof iError;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&iError), &len) != 0)
+        return WSAGetLastError();
+    return iError;
 }
 
-bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr)
+}  // namespace
+
+PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds)
 {
-    sockaddr_in sIn = ToSockAddr(sAddr);
-    return connect(ToSocket(sock), reinterpret_cast<const sockaddr*>(&sIn), sizeof sIn) == 0;
+    const SOCKET socket = ToSocket(sock);
+    u_long ulNonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &ulNonBlocking) != 0)
+        return PLAT_CONNECT_FAILED;
+    int iError = connect(socket, SockAddr(sAddr), AddrLen(sAddr)) == 0 ? 0 : WSAGetLastError();
+    if (iError == WSAEWOULDBLOCK)
+        iError = ConnectOutcome(socket, ullMilliseconds);
+    ulNonBlocking = 0;
+    ioctlsocket(socket, FIONBIO, &ulNonBlocking);
+    WSASetLastError(iError);
+    if (iError == 0)
+        return PLAT_CONNECTED;
+    const bool bAgain = iError == WSAECONNREFUSED || iError == WSAENETUNREACH || iError == WSAEHOSTUNREACH ||
+                        iError == WSAETIMEDOUT || iError == WSAENETDOWN || iError == WSAEHOSTDOWN;
+    return bAgain ? PLAT_CONNECT_AGAIN : PLAT_CONNECT_FAILED;
 }
 
 int PlatSend(PlatSocket sock, const void* pData, int len)
@@ -377,11 +413,14 @@ int PlatSend(PlatSocket sock, const void* pData, int len)
     return send(ToSocket(sock), static_cast<const char*>(pData), len, 0);
 }
 
-int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr)
+int PlatSendFile(PlatSocket /*sock*/, int /*fd*/, int /*size*/)
 {
-    sockaddr_in sIn = ToSockAddr(sAddr);
-    return sendto(ToSocket(sock), static_cast<const char*>(pData), len, 0, reinterpret_cast<const sockaddr*>(&sIn),
-                  sizeof sIn);
+    return PLAT_NO_SENDFILE;
+}
+
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)
+{
+    return sendto(ToSocket(sock), static_cast<const char*>(pData), len, 0, SockAddr(sAddr), AddrLen(sAddr));
 }
 
 int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)

@@ -1,22 +1,22 @@
-// The receiver thread. On the network it waits for data with the receive
+// The receiver thread. It waits for the device's answers with the receive
 // time-out; on silence it reports "Timeout" and ends, or in keep-alive mode
-// sends one space once all input is sent. On the serial port the port's own
-// read time-outs bound each read. Every block goes to the answer filter until
-// the filter has consumed all of it.
+// sends one space once all input is sent. Every block goes to the answer
+// filter until the filter has consumed all of it.
 #include "receiver.h"
 
 #include <cstdint>
 
 #include "errors.h"
 #include "filter.h"
-#include "netlink.h"
+#include "link.h"
 #include "platform.h"
-#include "serial.h"
 #include "settings.h"
 
 namespace {
 
-constexpr int RECV_BUF_SIZE = 1024;
+// One receive takes up to 64 KiB (a whole datagram); the filter gets it in
+// pieces of FILTER_PIECE bytes, each as if it had come alone.
+constexpr int RECV_BUF_SIZE = 65536;
 
 // Used by this thread alone; every receive reads into its start.
 unsigned char pucBuf[RECV_BUF_SIZE];
@@ -32,23 +32,29 @@ void ReportTimeout(void)
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
 }
 
-// Hands n received bytes to the filter until it has consumed them all.
+// Hands n received bytes to the filter piece by piece, each until the filter
+// has consumed all of it; what the filter passes on unchanged goes in one.
 void HandOver(int n)
 {
-    for (int iConsumed = 0; iConsumed < n;)
-        iConsumed += HandleData(lk_fdOut, pucBuf + iConsumed, n - iConsumed);
+    for (int iDone = 0; iDone < n;) {
+        const int iLeft = n - iDone;
+        const int iBulk = FilterBulkLength(iLeft);
+        const int iPiece = iBulk > 0 ? iBulk : iLeft < FILTER_PIECE ? iLeft : FILTER_PIECE;
+        for (int iConsumed = 0; iConsumed < iPiece;)
+            iConsumed += HandleData(lk_fdOut, pucBuf + iDone + iConsumed, iPiece - iConsumed);
+        iDone += iPiece;
+    }
 }
 
-// A silent period has passed; true to go on waiting.
+// A silent period has passed; true to go on waiting. In keep-alive mode a
+// network link is kept open with one space once all input is sent.
 bool Silence(void)
 {
-    if (!lk_bRecvKeepAlive) {
+    if (!lk_bRecvKeepAlive || LinkIsSerial()) {
         ReportTimeout();
         return false;
     }
-    if (!lk_bInputFinished)
-        return true;
-    if (PlatSend(lk_socketClient, " ", 1) == 1)
+    if (!lk_bInputFinished || LinkKeepAlive())
         return true;
     ReportTimeout();
     return false;
@@ -69,9 +75,10 @@ void ConnectionClosed(std::uint64_t ullLastData)
     ReportTimeout();
 }
 
-// An empty datagram: ends the wait only once the time-out since the last data
-// has passed.
-bool EmptyDatagram(std::uint64_t ullLastData)
+// A read that brought nothing (an empty datagram, a serial read without a
+// time-out): ends the wait only once the time-out since the last data has
+// passed.
+bool Nothing(std::uint64_t ullLastData)
 {
     if (lk_ulTimeout == 0 || PlatNowMs() - ullLastData < std::uint64_t{lk_ulTimeout} * 1000)
         return true;
@@ -79,44 +86,26 @@ bool EmptyDatagram(std::uint64_t ullLastData)
     return false;
 }
 
-void ReceiveNetwork(void)
+void Receive(void)
 {
-    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
     std::uint64_t ullLastData = PlatNowMs();
     for (;;) {
-        int iReady = PlatWaitReadable(lk_socketClient, ullWait);
-        if (iReady < 0)
-            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-        if (iReady == 0) {
-            if (!Silence())
-                return;
-            continue;
-        }
-        int n = PlatRecv(lk_socketClient, pucBuf, RECV_BUF_SIZE);
-        if (n < 0)
-            HandleError(ERR_RECEIVE, n, __FILE__, __LINE__, nullptr);
-        if (n > 0) {
+        int n = 0;
+        switch (LinkReceive(pucBuf, RECV_BUF_SIZE, &n)) {
+        case LINK_DATA:
             ullLastData = PlatNowMs();
             HandOver(n);
-        } else if (!lk_bUDP) {
+            break;
+        case LINK_SILENCE:
+            if (!Silence())
+                return;
+            break;
+        case LINK_NOTHING:
+            if (!Nothing(ullLastData))
+                return;
+            break;
+        case LINK_CLOSED:
             ConnectionClosed(ullLastData);
-            return;
-        } else if (!EmptyDatagram(ullLastData)) {
-            return;
-        }
-    }
-}
-
-void ReceiveSerial(void)
-{
-    for (;;) {
-        int n = SerialRead(pucBuf, RECV_BUF_SIZE);
-        if (n < 0)
-            HandleError(ERR_RECEIVE, static_cast<int>(lk_handleSerial), __FILE__, __LINE__, nullptr);
-        if (n > 0) {
-            HandOver(n);
-        } else if (lk_ulTimeout != 0) {
-            ReportTimeout();
             return;
         }
     }
@@ -127,10 +116,8 @@ void RecvThread(void)
     lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
     if (!PlatSetBinary(lk_fdOut))
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-    if (lk_itfUsed == 0)
-        ReceiveNetwork();
-    else
-        ReceiveSerial();
+    Receive();
+    LinkStopReceiving();
 }
 
 }  // namespace
@@ -138,6 +125,8 @@ void RecvThread(void)
 void StartReceiver(void)
 {
     lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
+    if (!lk_bThreadStarted)
+        LinkStopReceiving();
 }
 
 void WaitReceiver(void)

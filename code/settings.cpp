@@ -1,4 +1,4 @@
-// Session settings: their storage and start values.
+// Session settings: their storage, and their start values set by InitSettings.
 #include "settings.h"
 
 std::int32_t lk_itfUsed;
@@ -6,7 +6,7 @@ char lk_pcServer[SERVER_MAX + 1];
 std::int32_t lk_iPort;
 std::int32_t lk_bUDP;
 char lk_cPort;
-const char* lk_pcSerialPath = "";
+const char* lk_pcSerialPath;
 std::uint32_t lk_ulBaudRate;
 std::uint8_t lk_ui8DataBits;
 std::uint8_t lk_ui8StopBits;
@@ -21,30 +21,34 @@ std::int32_t lk_bXDCL;
 std::int32_t lk_sXDCLMode;
 std::int32_t lk_bRemCon;
 std::int32_t lk_bRemConExitWhenReset;
-char lk_cSOH = 0x01;
-char lk_cETB = 0x17;
-const char* lk_pcIFilename = "";
-const char* lk_pcOFilename = "";
+char lk_cSOH;
+char lk_cETB;
+const char* lk_pcIFilename;
+const char* lk_pcOFilename;
 std::FILE* lk_pFileI;
 std::FILE* lk_pFileO;
 std::uint32_t lk_ulIFileLen;
 std::int32_t lk_bMemCardSave;
 char lk_pcMemCardDir[MEMCARD_DIR_MAX + 1];
+std::uint32_t lk_ulWaitSeconds;
+std::int32_t lk_bConfirmEnd;
+std::uint32_t lk_ulConfirmSeconds;
+std::int32_t lk_bProgress;
 std::int32_t gl_bDebug;
 std::atomic<std::int32_t> lk_bInputFinished;
 
 void InitSettings(void)
 {
     lk_itfUsed = 0;
-    std::snprintf(lk_pcServer, sizeof lk_pcServer, "%s", "192.168.0.21");
-    lk_iPort = 9100;
+    std::snprintf(lk_pcServer, sizeof lk_pcServer, "%s", DEFAULT_SERVER);
+    lk_iPort = static_cast<std::int32_t>(DEFAULT_PORT);
     lk_bUDP = 0;
-    lk_cPort = '1';
+    lk_cPort = DEFAULT_COM_PORT;
     lk_pcSerialPath = "";
-    lk_ulBaudRate = 57600;
-    lk_ui8DataBits = 8;
-    lk_ui8StopBits = 2;
-    lk_cParity = 'n';
+    lk_ulBaudRate = DEFAULT_BAUD_RATE;
+    lk_ui8DataBits = DEFAULT_DATA_BITS;
+    lk_ui8StopBits = DEFAULT_STOP_BITS;
+    lk_cParity = DEFAULT_PARITY;
     lk_bXon = 0;
     lk_bRecv = 0;
     lk_ulTimeout = 0;
@@ -55,8 +59,8 @@ void InitSettings(void)
     lk_sXDCLMode = 0;
     lk_bRemCon = 0;
     lk_bRemConExitWhenReset = 0;
-    lk_cSOH = 0x01;
-    lk_cETB = 0x17;
+    lk_cSOH = DEFAULT_SOH;
+    lk_cETB = DEFAULT_ETB;
     lk_pcIFilename = "";
     lk_pcOFilename = "";
     lk_pFileI = nullptr;
@@ -64,6 +68,10 @@ void InitSettings(void)
     lk_ulIFileLen = 0;
     lk_bMemCardSave = 0;
     lk_pcMemCardDir[0] = '\0';
+    lk_ulWaitSeconds = 0;
+    lk_bConfirmEnd = 0;
+    lk_ulConfirmSeconds = DEFAULT_CONFIRM_SECONDS;
+    lk_bProgress = 0;
     gl_bDebug = 0;
     lk_bInputFinished = 0;
 }

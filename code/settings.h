@@ -1,6 +1,6 @@
 // Session settings of morlink: one variable per setting, shared by every part of
-// the sender. The command line and the run sequence write them before anything
-// is sent; afterwards they are only read, except lk_bInputFinished.
+// the sender. Only the option parser and the run sequence write them, before
+// anything is sent; afterwards they are only read, except lk_bInputFinished.
 // Flags hold 0 or 1.
 #pragma once
 
@@ -12,6 +12,17 @@
 constexpr int SERVER_MAX = 255;
 constexpr int MEMCARD_DIR_MAX = 255;
 
+// Built-in defaults, which the usage text shows too.
+constexpr const char* DEFAULT_SERVER = "192.168.0.21";
+constexpr unsigned DEFAULT_PORT = 9100;
+constexpr char DEFAULT_COM_PORT = '1';
+constexpr std::uint32_t DEFAULT_BAUD_RATE = 57600;
+constexpr std::uint8_t DEFAULT_DATA_BITS = 8;
+constexpr std::uint8_t DEFAULT_STOP_BITS = 2;
+constexpr char DEFAULT_PARITY = 'n';
+constexpr char DEFAULT_SOH = 0x01;
+constexpr char DEFAULT_ETB = 0x17;
+
 // Link selection and network link.
 extern std::int32_t lk_itfUsed;           // 0 network, 1 serial
 extern char lk_pcServer[SERVER_MAX + 1];  // dotted IPv4 address or host name
@@ -20,7 +31,7 @@ extern std::int32_t lk_bUDP;
 
 // Serial link.
 extern char lk_cPort;                // port number as one character
-extern const char* lk_pcSerialPath;  // -c value that starts with '/', else empty
+extern const char* lk_pcSerialPath;  // the whole -c value
 extern std::uint32_t lk_ulBaudRate;
 extern std::uint8_t lk_ui8DataBits;
 extern std::uint8_t lk_ui8StopBits;
@@ -39,6 +50,14 @@ extern std::int32_t lk_bRemCon;
 extern std::int32_t lk_bRemConExitWhenReset;
 extern char lk_cSOH;  // frame start, sent and parsed
 extern char lk_cETB;  // frame end, sent and parsed
+
+// Extensions: waiting for the device, confirming the end, progress.
+constexpr std::uint32_t DEFAULT_WAIT_SECONDS = 30;     // -w alone
+constexpr std::uint32_t DEFAULT_CONFIRM_SECONDS = 10;  // -e alone
+extern std::uint32_t lk_ulWaitSeconds;                 // -w: 0 for no waiting
+extern std::int32_t lk_bConfirmEnd;                    // -e
+extern std::uint32_t lk_ulConfirmSeconds;
+extern std::int32_t lk_bProgress;  // -g
 
 // Files, prologues and run state. The file names point into the command line;
 // an empty name means the standard stream.

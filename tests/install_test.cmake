@@ -1,7 +1,8 @@
 # Checks of what users get installed, run by CTest as cmake -P scripts.
 #
-# MODE=man: the manual pages render without a single groff warning, and the
-#   morlink page names every option letter that the option parser knows.
+# MODE=man: the manual pages render without a single groff warning, the
+#   morlink page names every option letter that the option parser knows, and
+#   the pakwrap page has an entry for every switch that its command line knows.
 #   -DGROFF= -DSOURCE_DIR=
 # MODE=install: cmake --install into a fresh prefix gives both programs, the
 #   manual pages and the catalogues, and the installed morlink speaks German
@@ -29,6 +30,16 @@ if(MODE STREQUAL "man")
     string(FIND "${page}" "\\-${letter}" at)
     if(at EQUAL -1)
       fail("man/morlink.1 does not describe the option -${letter}")
+    endif()
+  endforeach()
+  # pakwrap's switches: the letters its mode selection knows, and /v.
+  file(READ ${SOURCE_DIR}/code/pakwrap/cmdline.cpp cmdline)
+  file(READ ${SOURCE_DIR}/man/pakwrap.1 page)
+  string(REGEX MATCHALL "case '[a-z]':|\"/[a-z]\"" switches "${cmdline}")
+  foreach(switch IN LISTS switches)
+    string(REGEX REPLACE ".*([a-z])['\"].*" "\\1" letter "${switch}")
+    if(NOT page MATCHES "\n\\.TP\n\\.B[IR]? /${letter}")
+      fail("man/pakwrap.1 has no entry for the switch /${letter}")
     endif()
   endforeach()
   return()
@@ -64,7 +75,8 @@ if(NOT rc EQUAL 0)
   fail("cmake --install failed: ${err}")
 endif()
 foreach(f bin/morlink bin/pakwrap share/man/man1/morlink.1.gz share/man/man1/pakwrap.1.gz
-          share/locale/de/LC_MESSAGES/morlink.mo share/doc/morlink-tools/copyright)
+          share/locale/de/LC_MESSAGES/morlink.mo share/doc/morlink-tools/copyright
+          share/bash-completion/completions/morlink share/bash-completion/completions/pakwrap)
   if(NOT EXISTS ${prefix}/${f})
     fail("not installed: ${f}")
   endif()

@@ -1,9 +1,11 @@
 # Extracts the messages of the morlink sources and compares them with the
 # committed template and with the German catalogue.
+# Every source file of morlink is scanned, so a message added anywhere is checked.
 set(extracted ${WORK_DIR}/morlink_extracted.pot)
+file(GLOB sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/code/*.cpp ${SOURCE_DIR}/code/*.h)
 execute_process(
   COMMAND ${XGETTEXT} --language=C++ --from-code=UTF-8 --keyword=gettext --keyword=N_
-          -o ${extracted} code/errors.cpp code/options.cpp
+          -o ${extracted} ${sources}
   WORKING_DIRECTORY ${SOURCE_DIR}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

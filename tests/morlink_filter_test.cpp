@@ -22,6 +22,7 @@ struct Recorder {
     int endCode = -1;          // -1: still running
     int writeLimit = 1 << 30;  // largest count one write accepts
     bool failWrites = false;
+    bool discard = false;  // count nothing of what is written
     bool terminal = false;
     std::uint64_t pausedMs = 0;
 } rec;
@@ -31,6 +32,8 @@ int RecWrite(int, const void* p, int len)
     if (rec.failWrites)
         return -1;
     int n = std::min(len, rec.writeLimit);
+    if (rec.discard)
+        return n;
     rec.out.append(static_cast<const char*>(p), static_cast<size_t>(n));
     return n;
 }
@@ -232,9 +235,18 @@ TEST_F(Filter, OversizedSizeSaturates)
 {
     for (const std::string& digits : {std::string("4294967297"), std::string(40, '9')}) {
         SetUp();
-        Feed(SOH + "AOK;" + digits + ETB + "ab");
-        Feed(std::string(1000, 'c'));
+        // The countdown is 2^32 - 1 bytes: the data end one byte short of
+        // that, then the next byte ends the session.
+        Feed(SOH + "AOK;" + digits + ETB);
+        rec.discard = true;
+        const std::string block(64 << 20, 'c');
+        std::uint64_t ullLeft = UINT32_MAX - 1;
+        for (; ullLeft >= block.size(); ullLeft -= block.size())
+            EXPECT_EQ(Call(block), static_cast<int>(block.size()));
+        Feed(block.substr(0, ullLeft));
         EXPECT_EQ(rec.endCode, -1) << digits;
+        Feed("c");
+        EXPECT_EQ(rec.endCode, 0) << digits;
     }
 }
 
@@ -256,6 +268,25 @@ TEST_F(Filter, NumberFieldToleratesThirtyTwoOtherBytes)
     EXPECT_EQ(Call(frame + "5" + ETB), static_cast<int>(frame.size()));
     EXPECT_EQ(rec.out, frame + "\n") << "the 33rd other byte abandons the answer";
     EXPECT_EQ(rec.endCode, -1);
+}
+
+// What may go to the filter in one call instead of 1024-byte pieces: the
+// bytes it passes unchanged, up to the piece in which a countdown ends.
+TEST_F(Filter, BulkLengthStopsAtThePieceWhereTheCountdownEnds)
+{
+    EXPECT_EQ(FilterBulkLength(5000), 0) << "answers are parsed piece by piece";
+    Feed(SOH + "AOK;10" + ETB);
+    EXPECT_EQ(FilterBulkLength(5000), 1024);
+    EXPECT_EQ(FilterBulkLength(700), 700);
+    SetUp();
+    Feed(SOH + "AOK;3000" + ETB);
+    EXPECT_EQ(FilterBulkLength(65536), 3072);
+    SetUp();
+    Feed(SOH + "AOK;0" + ETB);
+    EXPECT_EQ(FilterBulkLength(65536), 65536) << "a size of 0 passes everything";
+    SetUp();
+    lk_bXDCL = 0;
+    EXPECT_EQ(FilterBulkLength(65536), 65536);
 }
 
 // Receiving ends with an answer unfinished: it is written as it came.

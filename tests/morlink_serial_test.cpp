@@ -20,7 +20,7 @@
 #include "morlink_test_util.h"
 #include "options.h"
 #include "serial.h"
-#include "serial_posix.h"
+#include "seriallink.h"
 #include "serialmode.h"
 #include "settings.h"
 
@@ -57,7 +57,7 @@ void ParseArgs(Strings args)
 void OpenPort(Strings args)
 {
     ParseArgs(args);
-    lk_handleSerial = InitSerial();
+    InitSerial();
 }
 
 void ClosePort()
@@ -211,10 +211,10 @@ TEST_F(SerialReadRules, FillsTheBufferThenEndsAfterTheGap)
     const std::string data = Noise(1500, 4);
     m_pty.Send(data);
     const Clock::time_point tStart = Clock::now();
-    ASSERT_EQ(SerialRead(m_pucBuf, 1024), 1024);
+    ASSERT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), 1024);
     std::string got(reinterpret_cast<char*>(m_pucBuf), 1024);
     // The rest ends by the silence after it, long before the 30 s time-out.
-    ASSERT_EQ(SerialRead(m_pucBuf, 1024), 476);
+    ASSERT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), 476);
     got.append(reinterpret_cast<char*>(m_pucBuf), 476);
     EXPECT_LT(SecondsSince(tStart), 10.0);
     EXPECT_EQ(got, data);
@@ -227,7 +227,7 @@ TEST_F(SerialReadRules, SilenceEndsTheReadWithNothing)
         SCOPED_TRACE(pcReceive);
         Open(pcReceive);
         const Clock::time_point tStart = Clock::now();
-        EXPECT_EQ(SerialRead(m_pucBuf, iSize), 0);
+        EXPECT_EQ(SerialRead(lk_handleSerial, m_pucBuf, iSize), 0);
         EXPECT_GE(SecondsSince(tStart), dMin);
         EXPECT_LT(SecondsSince(tStart), 10.0);
         ClosePort();
@@ -241,11 +241,11 @@ TEST_F(SerialReadRules, HangUpFailsReadsAndWritesAtOnce)
     const Clock::time_point tStart = Clock::now();
     for (int i = 0; i < 2; ++i) {
         errno = 0;
-        EXPECT_EQ(SerialRead(m_pucBuf, 1024), -1);
+        EXPECT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), SERIAL_SYSTEM_FAILURE);
         EXPECT_EQ(errno, EIO);
     }
     EXPECT_LT(SecondsSince(tStart), 5.0);
-    EXPECT_EQ(SerialWrite(m_pucBuf, 10), -1);
+    EXPECT_EQ(SerialWrite(lk_handleSerial, m_pucBuf, 10), SERIAL_REFUSED);
 }
 
 // The real binary on a pty.
@@ -470,6 +470,33 @@ TEST(SerialLink, EveryEndingReleasesThePort)
         r = RunMorlink(sSetup);
         EXPECT_EQ(r.iStatus, 0) << "the next run cannot open the port: " << r.err;
     }
+}
+
+// -w: a port that is missing at first (an adapter that comes back) is opened
+// once it is there; -e: the run ends once the port has sent everything.
+TEST(SerialLink, WaitsForAMissingPortAndConfirmsTheEnd)
+{
+    PtyPair pty;
+    ScratchDir dir;
+    const std::string sLink = dir.Path("ttyUSB9");
+    PtyCollector device(pty);
+    std::thread back([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_EQ(symlink(pty.Path().c_str(), sLink.c_str()), 0);
+    });
+    RunSetup sSetup;
+    sSetup.args = {"-c" + sLink, "-w5", "-e2"};
+    sSetup.input = "job";
+    RunResult r = RunMorlink(sSetup);
+    back.join();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_GE(r.dWall, 0.9);
+    EXPECT_EQ(device.Stop(), "job");
+
+    r = RunArgs({"-c" + dir.Path("never"), "-w1"}, "job");
+    EXPECT_EQ(r.iStatus, 240);
+    EXPECT_EQ(r.err, kNoFile);
+    EXPECT_GE(r.dWall, 0.95);
 }
 
 }  // namespace

@@ -12,3 +12,20 @@ add_test(NAME install.prefix
           -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/install_test
           -DPLANTED_MO=${CMAKE_CURRENT_BINARY_DIR}/morlink_planted.mo
           -P ${CMAKE_CURRENT_SOURCE_DIR}/install_test.cmake)
+# The bash completions offer the options and the switches.
+find_program(TOOLS_BASH bash)
+if(TOOLS_BASH)
+  add_test(NAME completion.bash
+    COMMAND ${TOOLS_BASH} -c [[
+      set -e
+      source completions/morlink
+      COMP_WORDS=(morlink -w); COMP_CWORD=1; _morlink
+      [ "${COMPREPLY[*]}" = "-w" ]
+      COMP_WORDS=(morlink -icompletions/pak); COMP_CWORD=1; _morlink
+      [ "${COMPREPLY[*]}" = "-icompletions/pakwrap" ]
+      source completions/pakwrap
+      COMP_WORDS=(pakwrap a b /m); COMP_CWORD=3; _pakwrap
+      [ "${COMPREPLY[*]}" = "/m=" ]
+    ]]
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+endif()

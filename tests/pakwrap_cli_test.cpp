@@ -1,5 +1,7 @@
 // pakwrap command line, run as a user runs it: rejections with the help text
 // and status 2, mode announcements, destination addresses, custom headers.
+#include <cstdlib>
+
 #include "pakwrap_test_util.h"
 
 namespace {
@@ -12,7 +14,7 @@ protected:
         for (auto& a : args)
             if (a == "IN" || a == "OUT")
                 a = dir.Path(a == "IN" ? "in.bin" : "out.bin");
-        return RunPakwrap(args);
+        return RunArgs(args);
     }
     std::string In() const { return dir.Path("in.bin"); }
     std::string Out() const { return dir.Path("out.bin"); }
@@ -24,6 +26,10 @@ TEST_F(PakwrapCli, RejectionsPrintHelpWithStatus2AndTouchNoFile)
     const std::vector<std::vector<std::string>> rejected = {
         {},
         {"IN", "OUT"},
+        {"IN", "/V"},  // verifying is /v alone
+        {"IN", "/vv"},
+        {"/v", "IN"},
+        {"IN", "OUT", "/v"},
         {"IN", "OUT", "/s", "/SH3:1:2:3:x", "extra"},
         {"IN", "OUT", "s"},                    // no leading slash
         {"IN", "OUT", "/"},                    // no letter
@@ -44,9 +50,9 @@ TEST_F(PakwrapCli, RejectionsPrintHelpWithStatus2AndTouchNoFile)
         std::string shown;
         for (const auto& a : args)
             shown += "[" + a + "] ";
-        EXPECT_EQ(r.status, 2) << shown;
+        EXPECT_EQ(r.iStatus, 2) << shown;
         EXPECT_EQ(r.out, kHelpText) << shown;
-        EXPECT_FALSE(dir.Exists("out.bin")) << shown;
+        EXPECT_FALSE(FileExists(dir.Path("out.bin"))) << shown;
     }
 }
 
@@ -74,7 +80,7 @@ TEST_F(PakwrapCli, ModeAnnouncements)
     };
     for (const auto& c : cases) {
         RunResult r = Run(c.args);
-        EXPECT_EQ(r.status, 0) << c.first_line;
+        EXPECT_EQ(r.iStatus, 0) << c.first_line;
         EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.first_line);
     }
 }
@@ -82,12 +88,12 @@ TEST_F(PakwrapCli, ModeAnnouncements)
 TEST_F(PakwrapCli, CustomHeaderAnnouncedWithoutItsFirstCharacter)
 {
     RunResult r = Run({"IN", "OUT", "/s", "/SH3:7:-1:2:abc"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.out.substr(0, r.out.find("CRC:")),
               "Convert firmware: " + In() + " -> " + Out() + "\nCustom header: SH3:7:-1:2:abc \n");
     // The font switch parses and announces a header too.
     r = Run({"IN", "OUT", "/f", "xABC:1:2:3:t"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_NE(r.out.find("\nCustom header: ABC:1:2:3:t \n"), std::string::npos) << r.out;
 }
 
@@ -96,8 +102,8 @@ TEST_F(PakwrapCli, StoreWithoutTargetNameWarnsWritesAndFails)
     for (const auto& args : std::vector<std::vector<std::string>>{{"IN", "OUT", "/m"}, {"IN", "OUT", "/r", "/m"}}) {
         RunResult r = Run(args);
         EXPECT_EQ(r.out, "Error: You have to specify a filename\n");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(dir.Exists("out.bin"));
+        EXPECT_EQ(r.iStatus, 1);
+        EXPECT_TRUE(FileExists(dir.Path("out.bin")));
     }
 }
 
@@ -105,11 +111,11 @@ TEST_F(PakwrapCli, StoreWithoutTargetNameWarnsWritesAndFails)
 TEST_F(PakwrapCli, LongFileNamesAreNotCut)
 {
     std::string longName = std::string(250, 'd') + "/" + std::string(100, 'f');
-    ASSERT_EQ(system(("mkdir -p " + dir.Path(std::string(250, 'd'))).c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + dir.Path(std::string(250, 'd'))).c_str()), 0);
     dir.Write(longName, Bytes(10, 1));
-    RunResult r = RunPakwrap({dir.Path(longName), Out(), "/f"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(dir.Read("out.bin").size(), 14u);
+    RunResult r = RunArgs({dir.Path(longName), Out(), "/f"});
+    EXPECT_EQ(r.iStatus, 0) << r.out;
+    EXPECT_EQ(ReadFile(dir.Path("out.bin")).size(), 14u);
 }
 
 }  // namespace

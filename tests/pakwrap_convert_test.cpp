@@ -19,44 +19,29 @@ protected:
         std::vector<std::string> args = {dir.Path("in.bin"), dir.Path("out.bin"), sw};
         if (!fifth.empty())
             args.push_back(fifth);
-        return RunPakwrap(args);
+        return RunArgs(args);
     }
-    Bytes Output() const { return dir.Read("out.bin"); }
+    Bytes Output() const { return ReadFile(dir.Path("out.bin")); }
     ScratchDir dir;
 };
 
-std::string Report(uint32_t crc, int total)
+std::string Report(std::uint32_t crc, int total)
 {
     char line[64];
-    snprintf(line, sizeof line, "CRC:%08x Total len:%d\n", crc, total);
+    std::snprintf(line, sizeof line, "CRC:%08x Total len:%d\n", crc, total);
     return line;
-}
-
-Bytes Sh3Image(size_t payload, uint32_t seed, const char* tag = "SH3")
-{
-    Bytes img = Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
-    return img;
-}
-
-// An SH2 image: 0x01 first, the header length at 4 to 7, little-endian.
-Bytes Sh2Image(uint32_t headerLen, size_t size, uint32_t seed)
-{
-    Bytes img = Noise(size, seed);
-    img[0] = 0x01;
-    PutLE(img, 4, headerLen);
-    return img;
 }
 
 TEST_F(PakwrapConvert, FontPutsLittleEndianCrcOfWholeInputInFront)
 {
     Bytes in = Text("123456789");
     RunResult r = Convert(in, "/f");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), Report(0xCBF43926u, 5));
     EXPECT_EQ(Output(), Concat({{0x26, 0x39, 0xF4, 0xCB}, in}));
 
     r = Convert({}, "/f");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), Report(0, -4));
     EXPECT_EQ(Output(), Bytes(4, 0));
 }
@@ -68,7 +53,7 @@ TEST_F(PakwrapConvert, Sh3StampsBigEndianCrcAndAddressAcrossBlocks)
     Bytes expected = in;
     PutBE(expected, 4, RefCrc(payload));
     RunResult r = Convert(in, "/s");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_NE(r.out.find(Report(RefCrc(payload), 120000)), std::string::npos) << r.out;
     EXPECT_EQ(Output(), expected);
 
@@ -87,7 +72,7 @@ TEST_F(PakwrapConvert, AddressWithASignIsNoAddress)
     PutBE(expected, 4, RefCrc(in.data() + 148, 3000));
     for (const char* sw : {"/s", "/s:-1", "/s:+12", "/s:-0x10"}) {
         RunResult r = Convert(in, sw);
-        EXPECT_EQ(r.status, 0) << sw;
+        EXPECT_EQ(r.iStatus, 0) << sw;
         EXPECT_EQ(Output(), expected) << sw;
     }
 }
@@ -95,7 +80,7 @@ TEST_F(PakwrapConvert, AddressWithASignIsNoAddress)
 TEST_F(PakwrapConvert, Sh3OfExactlyHeaderSizeGetsCrcOfNothing)
 {
     RunResult r = Convert(Sh3Image(0, 1), "/l");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_NE(r.out.find(Report(0, 0)), std::string::npos);
     EXPECT_EQ(Output(), Sh3Image(0, 1)) << "CRC of no payload is zero";
 }
@@ -117,12 +102,12 @@ TEST_F(PakwrapConvert, AtmelAndSlicTagsInAnyImageMode)
 TEST_F(PakwrapConvert, Sh2StampsLittleEndianFieldsFromItsOwnHeaderLength)
 {
     Bytes in = Sh2Image(212, 123456, 9);
-    uint32_t crc = RefCrc(in.data() + 212, in.size() - 212);
+    std::uint32_t crc = RefCrc(in.data() + 212, in.size() - 212);
     Bytes expected = in;
     PutLE(expected, 208, crc);
     PutLE(expected, 156, 123456 - 212);
     RunResult r = Convert(in, "/a");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_NE(r.out.find(Report(crc, 123456 - 212)), std::string::npos) << r.out;
     EXPECT_EQ(Output(), expected);
 
@@ -137,7 +122,7 @@ TEST_F(PakwrapConvert, Sh2StampsLittleEndianFieldsFromItsOwnHeaderLength)
     PutLE(expected, 208, crc);
     PutLE(expected, 156, 123456 - 212);
     r = Convert(in, "/s", "/ABC:1:2:3:unused");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(Output(), expected);
 }
 
@@ -145,12 +130,12 @@ TEST_F(PakwrapConvert, Sh2StampsLittleEndianFieldsFromItsOwnHeaderLength)
 TEST_F(PakwrapConvert, Sh2HeaderLongerThanOneBlock)
 {
     Bytes in = Sh2Image(60001, 150000, 4);
-    uint32_t crc = RefCrc(in.data() + 60001, in.size() - 60001);
+    std::uint32_t crc = RefCrc(in.data() + 60001, in.size() - 60001);
     Bytes expected = in;
     PutLE(expected, 208, crc);
     PutLE(expected, 156, 150000 - 60001);
     RunResult r = Convert(in, "/s");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(Output(), expected);
 }
 
@@ -165,7 +150,7 @@ TEST_F(PakwrapConvert, CustomHeaderRecordInFrontOfTaggedOrUnknownInput)
         PutBE(rec, 16, 2);
         rec[20] = 'a', rec[21] = 'b', rec[22] = 'c';
         RunResult r = Convert(in, "/s:1000", "/SH3:7:-1:2:abc");
-        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.iStatus, 0) << r.out;
         EXPECT_EQ(Output(), Concat({rec, in})) << "input of " << in.size() << " bytes";
     }
 }
@@ -193,7 +178,7 @@ TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
 {
     Bytes in = Noise(1234, 6);
     RunResult r = Convert(in, "/m=C:/FONTS/A.TTF");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
                                      "FMIO--rC:/FONTS\x17\x01"
                                      "MC:/FONTS/A.TTF*1234\x17"),
@@ -205,7 +190,7 @@ TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
     Bytes restart = {0x01, 0x46, 0x55, 0x2D, 0x2D, 0x2D, 0x2D, 0x72, 0x4E, 0x17};
     for (const auto& n : names) {
         r = Convert(in, "/r", "/m=" + n.name);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.iStatus, 0);
         EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
                                          "FMIO--r" +
                                          n.dirText +
@@ -217,7 +202,7 @@ TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
     }
 
     r = Convert(Noise(120000, 2), "/m");
-    EXPECT_EQ(r.status, 1) << "no target name";
+    EXPECT_EQ(r.iStatus, 1) << "no target name";
     EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
                                      "FMIO--r\x17\x01"
                                      "M*120000\x17"),
@@ -239,7 +224,7 @@ TEST_F(PakwrapConvert, WrongBinFileLeavesEmptyOutput)
     for (const auto& in : rejected) {
         dir.Write("out.bin", Bytes(3, 1));
         RunResult r = Convert(in, "/s");
-        EXPECT_EQ(r.status, 1) << in.size();
+        EXPECT_EQ(r.iStatus, 1) << in.size();
         EXPECT_EQ(r.out,
                   "Convert firmware: " + dir.Path("in.bin") + " -> " + dir.Path("out.bin") + "\nWrong bin file!\n");
         EXPECT_TRUE(Output().empty());
@@ -253,45 +238,45 @@ TEST_F(PakwrapConvert, SameFileIsRefusedBeforeAnythingIsTruncated)
     ASSERT_EQ(link(dir.Path("in.bin").c_str(), dir.Path("hard").c_str()), 0);
     ASSERT_EQ(symlink(dir.Path("in.bin").c_str(), dir.Path("soft").c_str()), 0);
     for (const char* out : {"in.bin", "hard", "soft"}) {
-        RunResult r = RunPakwrap({dir.Path("in.bin"), dir.Path(out), "/s"});
-        EXPECT_EQ(r.status, 1) << out;
+        RunResult r = RunArgs({dir.Path("in.bin"), dir.Path(out), "/s"});
+        EXPECT_EQ(r.iStatus, 1) << out;
         EXPECT_NE(r.out.find("same file"), std::string::npos) << r.out;
-        EXPECT_EQ(dir.Read("in.bin"), in) << out;
+        EXPECT_EQ(ReadFile(dir.Path("in.bin")), in) << out;
     }
-    RunResult r = RunPakwrap({dir.Path("in.bin"), dir.Path("in.bin"), "/m=x"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(dir.Read("in.bin"), in);
+    RunResult r = RunArgs({dir.Path("in.bin"), dir.Path("in.bin"), "/m=x"});
+    EXPECT_EQ(r.iStatus, 1);
+    EXPECT_EQ(ReadFile(dir.Path("in.bin")), in);
 }
 
 TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
 {
     // Missing input: reported by name, an empty output stays behind.
-    RunResult r = RunPakwrap({dir.Path("none"), dir.Path("out.bin"), "/f"});
-    EXPECT_EQ(r.status, 1);
+    RunResult r = RunArgs({dir.Path("none"), dir.Path("out.bin"), "/f"});
+    EXPECT_EQ(r.iStatus, 1);
     EXPECT_NE(r.out.find("Failed to open file " + dir.Path("none") + ".\n"), std::string::npos);
-    EXPECT_TRUE(dir.Exists("out.bin"));
+    EXPECT_TRUE(FileExists(dir.Path("out.bin")));
     EXPECT_TRUE(Output().empty());
 
     dir.Write("in.bin", Noise(10, 1));
-    r = RunPakwrap({dir.Path("in.bin"), dir.Path("no/such/dir"), "/f"});
-    EXPECT_EQ(r.status, 1);
+    r = RunArgs({dir.Path("in.bin"), dir.Path("no/such/dir"), "/f"});
+    EXPECT_EQ(r.iStatus, 1);
     EXPECT_NE(r.out.find("Failed to open file " + dir.Path("no/such/dir") + ".\n"), std::string::npos);
 
     // A directory opens but cannot be read.
     for (const char* sw : {"/f", "/m=x"}) {
-        r = RunPakwrap({dir.Path(""), dir.Path("out.bin"), sw});
-        EXPECT_EQ(r.status, 1) << sw;
+        r = RunArgs({dir.Path(""), dir.Path("out.bin"), sw});
+        EXPECT_EQ(r.iStatus, 1) << sw;
         EXPECT_NE(r.out.find("Failed to read " + dir.Path("") + ".\n"), std::string::npos) << r.out;
     }
 
     // A full disk: the conversion reports errno 28, the store its byte count.
-    for (size_t size : {size_t{10}, size_t{200000}}) {
+    for (std::size_t size : {std::size_t{10}, std::size_t{200000}}) {
         dir.Write("in.bin", Noise(size, 1));
-        r = RunPakwrap({dir.Path("in.bin"), "/dev/full", "/f"});
-        EXPECT_EQ(r.status, 1);
+        r = RunArgs({dir.Path("in.bin"), "/dev/full", "/f"});
+        EXPECT_EQ(r.iStatus, 1);
         EXPECT_NE(r.out.find("Failed to write /dev/full 28.\n"), std::string::npos) << r.out;
-        r = RunPakwrap({dir.Path("in.bin"), "/dev/full", "/m=x"});
-        EXPECT_EQ(r.status, 1);
+        r = RunArgs({dir.Path("in.bin"), "/dev/full", "/m=x"});
+        EXPECT_EQ(r.iStatus, 1);
         EXPECT_NE(r.out.find("Problem writing file: 0\n"), std::string::npos) << r.out;
     }
 }
@@ -303,17 +288,17 @@ TEST_F(PakwrapConvert, UnseekableInputIsAReadFailure)
     for (const char* sw : {"/f", "/m=x"}) {
         pid_t pid = fork();
         if (pid == 0) {
-            FILE* f = fopen(dir.Path("fifo").c_str(), "wb");
+            std::FILE* f = std::fopen(dir.Path("fifo").c_str(), "wb");
             if (f != nullptr) {
-                fputs("some bytes", f);
-                fclose(f);
+                std::fputs("some bytes", f);
+                std::fclose(f);
             }
             _exit(0);
         }
-        RunResult r = RunPakwrap({dir.Path("fifo"), dir.Path("out.bin"), sw});
+        RunResult r = RunArgs({dir.Path("fifo"), dir.Path("out.bin"), sw});
         int ws;
         waitpid(pid, &ws, 0);
-        EXPECT_EQ(r.status, 1) << sw;
+        EXPECT_EQ(r.iStatus, 1) << sw;
         EXPECT_NE(r.out.find("Failed to read " + dir.Path("fifo") + ".\n"), std::string::npos) << r.out;
         EXPECT_TRUE(Output().empty()) << sw;
     }

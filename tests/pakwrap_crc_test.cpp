@@ -2,11 +2,12 @@
 #include "crc32.h"
 #include "pakwrap_test_util.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-uint32_t Whole(const unsigned char* puc, int n)
+std::uint32_t Whole(const unsigned char* puc, int n)
 {
     return Crc32(puc, n, 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
 }
@@ -25,8 +26,8 @@ TEST(Crc32, TableMatchesPolynomial)
     EXPECT_EQ(ulCrc32Table[0], 0u);
     EXPECT_EQ(ulCrc32Table[1], 0x77073096u);
     EXPECT_EQ(ulCrc32Table[255], 0x2D02EF8Du);
-    for (uint32_t n = 0; n < 256; n++) {
-        uint32_t c = n;
+    for (std::uint32_t n = 0; n < 256; n++) {
+        std::uint32_t c = n;
         for (int k = 0; k < 8; k++)
             c = (c & 1u) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
         ASSERT_EQ(ulCrc32Table[n], c) << "entry " << n;
@@ -46,8 +47,8 @@ TEST(Crc32, ZeroOrNegativeLengthLeavesValue)
 TEST(Crc32, AgreesWithBitwiseAtAllLengthsAndOffsets)
 {
     Bytes data = Noise(300, 7);
-    for (size_t off = 0; off < 9; off++)
-        for (size_t len = 0; len + off <= data.size(); len++)
+    for (std::size_t off = 0; off < 9; off++)
+        for (std::size_t len = 0; len + off <= data.size(); len++)
             ASSERT_EQ(Whole(data.data() + off, static_cast<int>(len)), RefCrc(data.data() + off, len))
                 << "offset " << off << " length " << len;
 }
@@ -55,11 +56,11 @@ TEST(Crc32, AgreesWithBitwiseAtAllLengthsAndOffsets)
 TEST(Crc32, ChainedBlocksEqualOneCall)
 {
     Bytes data = Noise(100000, 3);
-    uint32_t expected = RefCrc(data);
-    for (size_t step : {1u, 3u, 7u, 8u, 13u, 4096u, 50000u, 99999u}) {
-        uint32_t crc = 0xFFFFFFFFu;
-        for (size_t pos = 0; pos < data.size(); pos += step) {
-            size_t n = std::min(step, data.size() - pos);
+    std::uint32_t expected = RefCrc(data);
+    for (std::size_t step : {1u, 3u, 7u, 8u, 13u, 4096u, 50000u, 99999u}) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (std::size_t pos = 0; pos < data.size(); pos += step) {
+            std::size_t n = std::min(step, data.size() - pos);
             crc = Crc32(data.data() + pos, static_cast<int>(n), crc);
         }
         EXPECT_EQ(crc ^ 0xFFFFFFFFu, expected) << "step " << step;

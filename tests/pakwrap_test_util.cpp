@@ -10,10 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+
+#include "pakwrap_version.h"
 
 extern char** environ;
 
-const char kHelpText[] = "pakwrap V1.1\n"
+const char kHelpText[] = "pakwrap V" PAKWRAP_VERSION "\n"
                          "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
                          "infile    - file to be converted.\n"
                          "outfile   - destination file.\n"
@@ -26,37 +29,121 @@ const char kHelpText[] = "pakwrap V1.1\n"
                          "/header   - generic Header.\n"
                          "\n"
                          "Header format: /SH3:0:1:2:\"String\"\n"
-                         "\n";
+                         "\n"
+                         "Verify: pakwrap.exe infile /v (checks a converted file, writes nothing)\n";
 
-uint32_t RefCrc(const unsigned char* puc, size_t n)
+namespace {
+
+std::vector<char*> CStrings(std::vector<std::string>& v)
 {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; i++) {
-        crc ^= puc[i];
-        for (int bit = 0; bit < 8; bit++)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return ~crc;
+    std::vector<char*> vPtr;
+    for (std::string& s : v)
+        vPtr.push_back(s.data());
+    vPtr.push_back(nullptr);
+    return vPtr;
 }
 
-Bytes Noise(size_t n, uint32_t seed)
+}  // namespace
+
+RunResult RunArgs(const std::vector<std::string>& args)
 {
-    Bytes b(n);
-    uint32_t x = seed * 2654435761u + 1u;
-    for (auto& c : b) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<unsigned char>(x >> 24);
+    std::string sPath = PakwrapPath();
+    std::vector<std::string> vArgs = {sPath};
+    vArgs.insert(vArgs.end(), args.begin(), args.end());
+    std::vector<char*> vArgv = CStrings(vArgs);
+
+    int afdPipe[2];
+    EXPECT_EQ(pipe(afdPipe), 0);
+    posix_spawn_file_actions_t sActions;
+    posix_spawn_file_actions_init(&sActions);
+    posix_spawn_file_actions_adddup2(&sActions, afdPipe[1], 1);
+    posix_spawn_file_actions_addclose(&sActions, afdPipe[0]);
+    pid_t pid = 0;
+    int iSpawn = posix_spawn(&pid, sPath.c_str(), &sActions, nullptr, vArgv.data(), environ);
+    posix_spawn_file_actions_destroy(&sActions);
+    close(afdPipe[1]);
+    EXPECT_EQ(iSpawn, 0);
+    RunResult sResult;
+    char pcBuf[4096];
+    ssize_t n;
+    while ((n = read(afdPipe[0], pcBuf, sizeof pcBuf)) > 0)
+        sResult.out.append(pcBuf, static_cast<std::size_t>(n));
+    close(afdPipe[0]);
+    int iWait = 0;
+    waitpid(pid, &iWait, 0);
+    sResult.bExited = WIFEXITED(iWait);
+    sResult.iStatus = sResult.bExited ? WEXITSTATUS(iWait) : WTERMSIG(iWait);
+    EXPECT_TRUE(sResult.bExited) << "pakwrap ended by signal " << sResult.iStatus;
+    return sResult;
+}
+
+std::string PakwrapPath()
+{
+    return PAKWRAP_BIN;
+}
+
+ScratchDir::ScratchDir()
+{
+    char pcTemplate[] = "/tmp/pakwrap-test-XXXXXX";
+    if (mkdtemp(pcTemplate) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_dir = pcTemplate;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string ScratchDir::Write(const std::string& name, const Bytes& data) const
+{
+    std::ofstream file(Path(name), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return Path(name);
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat sStat;
+    return stat(path.c_str(), &sStat) == 0;
+}
+
+std::uint32_t RefCrc(const unsigned char* puc, std::size_t n)
+{
+    std::uint32_t ulCrc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; i++) {
+        ulCrc ^= puc[i];
+        for (int iBit = 0; iBit < 8; iBit++)
+            ulCrc = (ulCrc & 1u) ? (ulCrc >> 1) ^ 0xEDB88320u : ulCrc >> 1;
     }
-    return b;
+    return ~ulCrc;
+}
+
+Bytes Noise(std::size_t n, std::uint32_t ulSeed)
+{
+    Bytes data(n);
+    std::uint32_t ulX = ulSeed * 2654435761u + 1u;
+    for (unsigned char& c : data) {
+        ulX ^= ulX << 13;
+        ulX ^= ulX >> 17;
+        ulX ^= ulX << 5;
+        c = static_cast<unsigned char>(ulX >> 24);
+    }
+    return data;
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
@@ -65,78 +152,27 @@ Bytes Text(const std::string& s)
     return Bytes(s.begin(), s.end());
 }
 
-void PutLE(Bytes& b, size_t pos, uint32_t v)
+Bytes Sh3Image(std::size_t payload, std::uint32_t seed, const char* tag)
 {
-    for (size_t i = 0; i < 4; i++)
-        b.at(pos + i) = static_cast<unsigned char>(v >> (8 * i));
+    return Concat({Text(std::string(tag, 3)), Bytes(145, 0), Noise(payload, seed)});
 }
 
-void PutBE(Bytes& b, size_t pos, uint32_t v)
+Bytes Sh2Image(std::uint32_t headerLen, std::size_t size, std::uint32_t seed)
 {
-    for (size_t i = 0; i < 4; i++)
-        b.at(pos + i) = static_cast<unsigned char>(v >> (8 * (3 - i)));
+    Bytes img = Noise(size, seed);
+    img[0] = 0x01;
+    PutLE(img, 4, headerLen);
+    return img;
 }
 
-RunResult RunPakwrap(const std::vector<std::string>& args)
+void PutLE(Bytes& data, std::size_t uPos, std::uint32_t ulValue)
 {
-    std::vector<char*> argv;
-    std::string prog = PAKWRAP_BIN;
-    argv.push_back(prog.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    EXPECT_EQ(rc, 0);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    return {WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), out};
+    for (std::size_t i = 0; i < 4; i++)
+        data.at(uPos + i) = static_cast<unsigned char>(ulValue >> (8 * i));
 }
 
-ScratchDir::ScratchDir()
+void PutBE(Bytes& data, std::size_t uPos, std::uint32_t ulValue)
 {
-    char tmpl[] = "/tmp/pakwrap-test-XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    if (d == nullptr)
-        std::abort();
-    dir_ = d;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::filesystem::remove_all(dir_);
-}
-
-void ScratchDir::Write(const std::string& name, const Bytes& data) const
-{
-    std::ofstream f(Path(name), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-Bytes ScratchDir::Read(const std::string& name) const
-{
-    std::ifstream f(Path(name), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-bool ScratchDir::Exists(const std::string& name) const
-{
-    struct stat st;
-    return stat(Path(name).c_str(), &st) == 0;
+    for (std::size_t i = 0; i < 4; i++)
+        data.at(uPos + i) = static_cast<unsigned char>(ulValue >> (8 * (3 - i)));
 }

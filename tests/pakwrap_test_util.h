@@ -1,50 +1,66 @@
-// Helpers for the pakwrap suites: a scratch directory, whole-file I/O, a
-// bit-by-bit reference CRC, and running the real binary.
+// Helpers for the pakwrap suites: running the real binary as a user would, a
+// scratch directory, whole-file reads, hand-built inputs and a bit-by-bit
+// reference CRC.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
 
-// Bitwise CRC-32 (reflected 0xEDB88320, initial all ones, final inversion),
-// written independently of the table-driven routine under test.
-uint32_t RefCrc(const unsigned char* puc, size_t n);
-inline uint32_t RefCrc(const Bytes& b)
-{
-    return RefCrc(b.data(), b.size());
-}
-
-// Deterministic pseudo-random bytes.
-Bytes Noise(size_t n, uint32_t seed);
-Bytes Concat(std::initializer_list<Bytes> parts);
-Bytes Text(const std::string& s);
-void PutLE(Bytes& b, size_t pos, uint32_t v);
-void PutBE(Bytes& b, size_t pos, uint32_t v);
-
 struct RunResult {
-    int status;
+    bool bExited = false;  // false: ended by a signal (the run's test fails too)
+    int iStatus = -1;      // exit status, or the signal number
     std::string out;
 };
 
-// Runs the pakwrap binary with the given arguments and collects its output.
-RunResult RunPakwrap(const std::vector<std::string>& args);
+// Runs the pakwrap binary with args after argv[0] and collects its standard output.
+RunResult RunArgs(const std::vector<std::string>& args);
 
-// A fresh directory for one test, removed with everything in it afterwards.
+std::string PakwrapPath();
+
+// The help text that a rejected command line shows.
+extern const char kHelpText[];
+
+// A fresh directory for one test, removed with its contents afterwards.
 class ScratchDir {
 public:
     ScratchDir();
     ~ScratchDir();
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    void Write(const std::string& name, const Bytes& data) const;
-    Bytes Read(const std::string& name) const;
-    bool Exists(const std::string& name) const;
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Dir() const { return m_dir; }
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string Write(const std::string& name, const Bytes& data) const;
 
 private:
-    std::string dir_;
+    std::string m_dir;
 };
 
-extern const char kHelpText[];
+Bytes ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Bitwise CRC-32 (reflected 0xEDB88320, initial all ones, final inversion),
+// written independently of the table-driven routine under test.
+std::uint32_t RefCrc(const unsigned char* puc, std::size_t n);
+inline std::uint32_t RefCrc(const Bytes& data)
+{
+    return RefCrc(data.data(), data.size());
+}
+
+// Deterministic pseudo-random bytes.
+Bytes Noise(std::size_t n, std::uint32_t ulSeed);
+Bytes Concat(std::initializer_list<Bytes> parts);
+Bytes Text(const std::string& s);
+// An unstamped image: a tagged one (SH3 unless told) with its 148-byte header
+// zero, or an SH2 one with 0x01 first and its header length at 4 to 7.
+Bytes Sh3Image(std::size_t payload, std::uint32_t seed, const char* tag = "SH3");
+Bytes Sh2Image(std::uint32_t headerLen, std::size_t size, std::uint32_t seed);
+// The four bytes of ulValue at uPos, little- or big-endian.
+void PutLE(Bytes& data, std::size_t uPos, std::uint32_t ulValue);
+void PutBE(Bytes& data, std::size_t uPos, std::uint32_t ulValue);

@@ -236,6 +236,8 @@ bool SimDevice::Pump(std::uint64_t ullMs)
             continue;
         if (m_bStalled ? (sPoll.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 : !ReadOnce())
             return false;
+        if (m_ullReceived >= m_ullRecvUntil)
+            return true;
     }
 }
 
@@ -276,11 +278,15 @@ bool SimDevice::Send(const void* pData, std::size_t size)
 bool SimDevice::Step(const SimStep& sStep)
 {
     switch (sStep.eKind) {
-    case SimStep::RECV:
-        while (m_ullReceived < sStep.ullValue)
-            if (!Pump(50))
-                return false;
-        return true;
+    case SimStep::RECV: {
+        // Ends as soon as the count is in, before a close that follows it.
+        m_ullRecvUntil = sStep.ullValue;
+        bool bOn = true;
+        while (bOn && m_ullReceived < sStep.ullValue)
+            bOn = Pump(50);
+        m_ullRecvUntil = UINT64_MAX;
+        return bOn || m_ullReceived >= sStep.ullValue;
+    }
     case SimStep::QUIET:
         while (NowMs() - m_ullLastData < sStep.ullValue)
             if (!Pump(sStep.ullValue - (NowMs() - m_ullLastData)))
@@ -378,4 +384,22 @@ RefusingPort::RefusingPort()
 RefusingPort::~RefusingPort()
 {
     close(m_fd);
+}
+
+void RefusingPort::Listen()
+{
+    if (listen(m_fd, 4) != 0)
+        throw std::runtime_error("listen failed");
+}
+
+std::string RefusingPort::Accept()
+{
+    const int fd = accept(m_fd, nullptr, nullptr);
+    std::string sData;
+    char pcBuf[4096];
+    for (ssize_t n; fd >= 0 && (n = read(fd, pcBuf, sizeof pcBuf)) > 0;)
+        sData.append(pcBuf, static_cast<std::size_t>(n));
+    if (fd >= 0)
+        close(fd);
+    return sData;
 }

@@ -114,6 +114,7 @@ private:
     bool m_bUdp = false;
     bool m_bStalled = false;
     std::uint64_t m_ullReceived = 0;
+    std::uint64_t m_ullRecvUntil = UINT64_MAX;  // a recv step's count
     std::uint64_t m_ullLastData = 0;
     std::uint64_t m_ullDeadline = 0;
     std::string* m_psRecord = nullptr;
@@ -134,6 +135,10 @@ public:
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
     std::string PortArg() const { return "-p" + std::to_string(m_usPort); }
+    // From now on the port takes connections (a device that has come up);
+    // Accept() reads all of the first one.
+    void Listen();
+    std::string Accept();
 
 private:
     int m_fd = -1;

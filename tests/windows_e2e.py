@@ -374,8 +374,11 @@ def morlink_serial_line_lost(env, c):
             _, err = proc.communicate()
         message = text(err)
         c.equal("serial: lost line while writing, status 251", proc.returncode, 251)
+        # Only the last line is morlink's: a Wine server that starts with
+        # this process may write its own lines to the same stream.
+        last = message.splitlines()[-1] if message.strip() else ""
         c.check("serial: a failed write gives the system's message",
-                message.count("\n") == 1 and message != "error during sending\n", repr(message))
+                last != "" and "error during sending" not in message, repr(message[-300:]))
     finally:
         os.unlink(com7)
         if master >= 0:

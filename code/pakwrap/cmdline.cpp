@@ -1,96 +1,67 @@
-// pakwrap command line: checks the arguments, builds the custom header record,
-// selects the mode and announces what the run will do.
+// pakwrap command line: checks the arguments and decides what the run does:
+// the mode, the files, the destination address, the custom header record and
+// the file-store target; or the file to verify. The announcements are left to AnnounceRun.
 #include "cmdline.h"
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "headers.h"
-
-char lk_pcInFile[PATH_MAX];
-char lk_pcOutFile[PATH_MAX];
-char lk_pcHeader[HEADER_RECORD_LEN];
-char lk_pcFile[TARGET_NAME_MAX];
-char lk_pcDir[TARGET_NAME_MAX];
-char lk_bFURestart;
-char lk_cHeader;
-
 namespace {
 
-constexpr int HEADER_TEXT_POS = 20;
-constexpr int HEADER_TEXT_LEN = HEADER_RECORD_LEN - HEADER_TEXT_POS;
-
-int Reject()
+// True when pcText fits a field of iSize bytes with its NUL.
+bool Fits(const char* pcText, int iSize)
 {
-    helptext();
-    return PAK_USAGE;
+    return strnlen(pcText, static_cast<std::size_t>(iSize)) < static_cast<std::size_t>(iSize);
 }
 
-// Copies pcSrc into a field of iSize bytes; false when it does not fit whole.
-bool CopyField(char* pcDest, int iSize, const char* pcSrc)
+// Makes the custom header record from an argument of the form
+// /TAG:n1:n2:n3:text; the first character is skipped unread. False when the
+// argument has not that shape.
+bool ParseCustomHeader(const char* pcArg, PakRun* psRun)
 {
-    size_t uLen = strlen(pcSrc);
-    if (uLen >= static_cast<size_t>(iSize))
-        return false;
-    memcpy(pcDest, pcSrc, uLen + 1);
-    return true;
-}
-
-// Fills lk_pcHeader from an argument of the form /TAG:n1:n2:n3:text; the first
-// character is skipped unread. False when the argument has not that shape.
-bool ParseHeader(const char* pcArg, PakRun* psRun)
-{
-    psRun->iCPU = 1;
-    memset(lk_pcHeader, 0, sizeof lk_pcHeader);
     if (pcArg[0] == '\0' || strnlen(pcArg + 1, 4) < 4 || pcArg[4] != ':')
         return false;
-    const char* pcprt = pcArg + 1;
-    memcpy(lk_pcHeader, pcprt, 3);
-    auto* pucRecord = reinterpret_cast<unsigned char*>(lk_pcHeader);
-    for (int i = 0; i < 3; i++) {
-        pcprt = strchr(pcprt, ':');
+    const char* pcTag = pcArg + 1;
+    const char* pcprt = pcTag;
+    std::uint32_t aulNumbers[CUSTOM_NUMBER_COUNT];
+    for (std::uint32_t& ulNumber : aulNumbers) {
+        pcprt = std::strchr(pcprt, ':');
         if (pcprt == nullptr)
             return false;
         pcprt++;
         // Decimal as atol reads it; its low 32 bits go into the record.
-        auto ulNumber = static_cast<uint32_t>(strtoll(pcprt, nullptr, 10));
-        PutBigEndian(pucRecord + 8 + 4 * i, ulNumber);
+        ulNumber = static_cast<std::uint32_t>(std::strtoll(pcprt, nullptr, 10));
     }
-    pcprt = strchr(pcprt, ':');
+    pcprt = std::strchr(pcprt, ':');
     if (pcprt == nullptr)
         return false;
-    pcprt++;
-    // Only the field's 128 bytes reach the output; a shorter text keeps its NUL.
-    memcpy(lk_pcHeader + HEADER_TEXT_POS, pcprt, strnlen(pcprt, HEADER_TEXT_LEN));
-    lk_cHeader = 1;
-    psRun->ulHeaderLen = 0;
-    psRun->pcprt = pcArg + 1;
+    MakeCustomHeader(psRun->aucCustomHeader, pcTag, aulNumbers, pcprt + 1);
+    psRun->bCustomHeader = true;
+    psRun->pcCustomText = pcTag;
     return true;
 }
 
 // The file-store switch /m=file (alone, or as the fifth argument after /r).
+// Without a target name the run goes on, to fail at its end.
 bool SelectStore(const char* pcArg, PakRun* psRun)
 {
-    psRun->iMode = MODE_STORE;
+    psRun->eMode = PakMode::Store;
     if (pcArg[2] != '=') {
-        puts("Error: You have to specify a filename");
         psRun->bNoTarget = true;
         return true;
     }
-    if (!CopyField(lk_pcFile, sizeof lk_pcFile, pcArg + 3))
-        return false;
-    printf("Add file header: %s -> %s to %s\n", lk_pcInFile, lk_pcOutFile, lk_pcFile);
-    return true;
+    psRun->pcTarget = pcArg + 3;
+    return Fits(psRun->pcTarget, TARGET_NAME_MAX);
 }
 
 // True when the text, after the blanks strtoull skips, starts with a sign:
 // strtoull would take it ("-1" as the largest value), but a sign is no digit.
 bool StartsWithSign(const char* pc)
 {
-    while (isspace(static_cast<unsigned char>(*pc)))
+    while (std::isspace(static_cast<unsigned char>(*pc)))
         pc++;
     return *pc == '+' || *pc == '-';
 }
@@ -99,22 +70,18 @@ bool StartsWithSign(const char* pc)
 // with or without 0x. Where no number can be read, none is given.
 bool SelectFirmware(const char* pcSwitch, PakRun* psRun)
 {
-    psRun->iMode = MODE_FIRMWARE;
-    if (pcSwitch[2] == ':' && !StartsWithSign(pcSwitch + 3)) {
-        char* pcEnd = nullptr;
-        errno = 0;
-        unsigned long long ullAddr = strtoull(pcSwitch + 3, &pcEnd, 16);
-        if (pcEnd != pcSwitch + 3) {
-            // An address beyond 32 bits would be stored cut: refuse it instead.
-            if (errno == ERANGE || ullAddr > 0xFFFFFFFFull)
-                return false;
-            psRun->uiDestAddr = static_cast<uint32_t>(ullAddr);
-        }
-    }
-    if (psRun->uiDestAddr == NO_ADDRESS)
-        printf("Convert firmware: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
-    else
-        printf("Convert firmware: %s -> %s:%x\n", lk_pcInFile, lk_pcOutFile, psRun->uiDestAddr);
+    psRun->eMode = PakMode::Firmware;
+    if (pcSwitch[2] != ':' || StartsWithSign(pcSwitch + 3))
+        return true;
+    char* pcEnd = nullptr;
+    errno = 0;
+    unsigned long long ullAddr = std::strtoull(pcSwitch + 3, &pcEnd, 16);
+    if (pcEnd == pcSwitch + 3)
+        return true;
+    // An address beyond 32 bits would be stored cut: refuse it instead.
+    if (errno == ERANGE || ullAddr > 0xFFFFFFFFull)
+        return false;
+    psRun->ulDestAddr = static_cast<std::uint32_t>(ullAddr);
     return true;
 }
 
@@ -124,22 +91,18 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
     const char* pcSwitch = argv[3];
     switch (pcSwitch[1]) {
     case 'a':
-        psRun->iMode = MODE_ATMEL;
-        printf("Convert Atmel software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
+        psRun->eMode = PakMode::Atmel;
         return true;
     case 'f':
-        psRun->iMode = MODE_FONT;
-        psRun->ulHeaderLen = 4;
-        printf("Convert font: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
+        psRun->eMode = PakMode::Font;
         return true;
     case 'l':
-        psRun->iMode = MODE_SLIC;
-        printf("Convert Slic software: %s -> %s\n", lk_pcInFile, lk_pcOutFile);
+        psRun->eMode = PakMode::Slic;
         return true;
     case 'm':
         return SelectStore(pcSwitch, psRun);
     case 'r':
-        lk_bFURestart = 1;
+        psRun->bRestart = true;
         if (argc != 5 || argv[4][0] == '\0' || argv[4][1] != 'm')
             return false;
         return SelectStore(argv[4], psRun);
@@ -150,40 +113,30 @@ bool SelectMode(int argc, char** argv, PakRun* psRun)
     }
 }
 
-}  // namespace
-
-void helptext()
+// pakwrap FILE /v: verifies FILE and writes nothing.
+bool SelectVerify(char** argv, PakRun* psRun)
 {
-    fputs("pakwrap V1.1\n"
-          "Syntax error. Syntax: pakwrap.exe infile outfile [/f/s/a/l][/header...] \n"
-          "infile    - file to be converted.\n"
-          "outfile   - destination file.\n"
-          "/f        - generate font header (CRC only).\n"
-          "/s[:Addr] - generate firmware header.\n"
-          "/a        - generate atmel header.\n"
-          "/l        - generate slic header.\n"
-          "/m=file   - Save in file header.\n"
-          "/r /m=file- Add FU----rN for restart\n"
-          "/header   - generic Header.\n"
-          "\n"
-          "Header format: /SH3:0:1:2:\"String\"\n"
-          "\n",
-          stdout);
+    if (std::strcmp(argv[2], "/v") != 0 || !Fits(argv[1], PATH_MAX))
+        return false;
+    psRun->eMode = PakMode::Verify;
+    psRun->pcInFile = argv[1];
+    return true;
 }
 
-int ParseCommandLine(int argc, char** argv, PakRun* psRun)
+}  // namespace
+
+bool ParseCommandLine(int argc, char** argv, PakRun* psRun)
 {
+    if (argc == 3)
+        return SelectVerify(argv, psRun);
     if (argc < 4 || argc > 5 || argv[3][0] != '/')
-        return Reject();
-    lk_cHeader = 0;
+        return false;
     char cLetter = argv[3][1];
-    if (argc == 5 && cLetter != 'm' && cLetter != 'r' && !ParseHeader(argv[4], psRun))
-        return Reject();
-    if (!CopyField(lk_pcInFile, sizeof lk_pcInFile, argv[1]) || !CopyField(lk_pcOutFile, sizeof lk_pcOutFile, argv[2]))
-        return Reject();
-    if (!SelectMode(argc, argv, psRun))
-        return Reject();
-    if (lk_cHeader)
-        printf("Custom header: %s \n", psRun->pcprt);
-    return -1;
+    if (argc == 5 && cLetter != 'm' && cLetter != 'r' && !ParseCustomHeader(argv[4], psRun))
+        return false;
+    psRun->pcInFile = argv[1];
+    psRun->pcOutFile = argv[2];
+    if (!Fits(psRun->pcInFile, PATH_MAX) || !Fits(psRun->pcOutFile, PATH_MAX))
+        return false;
+    return SelectMode(argc, argv, psRun);
 }

@@ -3,8 +3,6 @@
 
 #include "pakwrap.h"
 
-void helptext();
-
-// Checks the arguments, fills the settings and announces the run.
-// Returns -1 when the run goes on, else the exit status to end with.
-int ParseCommandLine(int argc, char** argv, PakRun* psRun);
+// Checks the arguments and fills *psRun with what the run does; prints
+// nothing. False when the command line is rejected.
+bool ParseCommandLine(int argc, char** argv, PakRun* psRun);

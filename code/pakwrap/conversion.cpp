@@ -1,305 +1,83 @@
-// pakwrap conversion: the file-store wrapper around a copy of the input, or two
-// passes over an image: the first computes the CRC and the total length, the
-// second copies the input with the header stamped in or put in front.
+// pakwrap conversion: refuses an output that is the input, opens both files,
+// hands the one block buffer to the file store or to the image conversion,
+// and closes the files; or opens the input alone and verifies it.
 #include "conversion.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "crc32.h"
-#include "fastcopy.h"
-#include "headers.h"
+#include "fileio.h"
+#include "image.h"
+#include "messages.h"
 #include "samefile.h"
+#include "store.h"
+#include "verify.h"
+
+// The first block holds every header and its fields.
+static_assert(BLOCK_SIZE >= STORE_HEADER_MAX + HEADER_FIELDS_LEN);
 
 namespace {
 
-// Both files carry bytes unchanged (Windows opens descriptors in text mode
-// unless told otherwise) and stay with this program.
-#if defined(O_BINARY)
-constexpr int OPEN_BINARY = O_BINARY;
-#else
-constexpr int OPEN_BINARY = 0;
-#endif
-#if defined(O_CLOEXEC)
-constexpr int OPEN_CLOEXEC = O_CLOEXEC;
-#else
-constexpr int OPEN_CLOEXEC = 0;
-#endif
-
-// The input is measured and rewound with lseek: inputs of 2 GiB and more need
-// the 64-bit offsets that the build asks for (_FILE_OFFSET_BITS).
-static_assert(sizeof(off_t) >= 8, "64-bit file offsets needed");
-
-constexpr unsigned char RESTART_COMMAND[] = {0x01, 'F', 'U', '-', '-', '-', '-', 'r', 'N', 0x17};
-
-unsigned char pcbuffer[BLOCK_SIZE];
-
-struct Files {
-    int iIn = -1;
-    int iOut = -1;
-};
-
-// Reads until the buffer is full or the input ends; -1 on a read error.
-int ReadBlock(int iFd)
-{
-    int iDatalen = 0;
-    while (iDatalen < BLOCK_SIZE) {
-        ssize_t n = read(iFd, pcbuffer + iDatalen, static_cast<unsigned>(BLOCK_SIZE - iDatalen));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        iDatalen += static_cast<int>(n);
-    }
-    return iDatalen;
-}
-
-// Writes all iLen bytes, resuming after short writes. Returns the number of
-// bytes written: less than iLen only when a write failed (errno tells why).
-int WriteAll(int iFd, const void* pv, int iLen)
-{
-    const auto* puc = static_cast<const unsigned char*>(pv);
-    int iDone = 0;
-    while (iDone < iLen) {
-        ssize_t n = write(iFd, puc + iDone, static_cast<unsigned>(iLen - iDone));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            break;
-        }
-        iDone += static_cast<int>(n);
-    }
-    return iDone;
-}
-
-int FailRead()
-{
-    printf("Failed to read %s.\n", lk_pcInFile);
-    return PAK_FAILED;
-}
-
-int FailWrite()
-{
-    printf("Failed to write %s %d.\n", lk_pcOutFile, errno);
-    return PAK_FAILED;
-}
-
 // True when both names lead to one file; writing the output would then
 // destroy the input before it is read.
-bool SameFile()
+bool SameFile(const PakRun& sRun)
 {
-    return strcmp(lk_pcInFile, lk_pcOutFile) == 0 || SameFileIdentity(lk_pcInFile, lk_pcOutFile);
+    return std::strcmp(sRun.pcInFile, sRun.pcOutFile) == 0 || SameFileIdentity(sRun.pcInFile, sRun.pcOutFile);
 }
 
-int OpenFiles(Files* psFiles)
+int OpenFiles(const PakRun& sRun, Files* psFiles)
 {
-    if (SameFile()) {
-        printf("Input and output are the same file: %s\n", lk_pcInFile);
+    if (SameFile(sRun)) {
+        ReportSameFile(sRun);
         return PAK_FAILED;
     }
-    psFiles->iOut = open(lk_pcOutFile, O_WRONLY | O_CREAT | O_TRUNC | OPEN_BINARY | OPEN_CLOEXEC, 0666);
+    psFiles->iOut = OpenOutput(sRun.pcOutFile);
     if (psFiles->iOut < 0) {
-        printf("Failed to open file %s.\n", lk_pcOutFile);
+        ReportOpenFailed(sRun.pcOutFile);
         return PAK_FAILED;
     }
-    psFiles->iIn = open(lk_pcInFile, O_RDONLY | OPEN_BINARY | OPEN_CLOEXEC);
+    psFiles->iIn = OpenInput(sRun.pcInFile);
     if (psFiles->iIn < 0) {
-        printf("Failed to open file %s.\n", lk_pcInFile);
+        ReportOpenFailed(sRun.pcInFile);
         return PAK_FAILED;
     }
     return PAK_OK;
 }
 
 // Closes both files; a failure to close the output loses data, so it counts.
-int CloseFiles(const Files& sFiles, int iStatus)
+int CloseFiles(const PakRun& sRun, const Files& sFiles, int iStatus)
 {
     if (sFiles.iIn >= 0)
-        close(sFiles.iIn);
-    if (sFiles.iOut >= 0 && close(sFiles.iOut) != 0 && iStatus == PAK_OK)
-        return FailWrite();
+        CloseFile(sFiles.iIn);
+    if (sFiles.iOut >= 0 && !CloseFile(sFiles.iOut) && iStatus == PAK_OK)
+        return FailWrite(sRun);
     return iStatus;
 }
 
-// The directory part of the target name: the name up to its last '/' or '\'.
-// A name without a separator keeps its first character.
-void MakeDirectoryText()
+// Verifying reads the input alone.
+int VerifyInput(const PakRun& sRun, const Block& sBlock)
 {
-    strcpy(lk_pcDir, lk_pcFile);
-    int iFirst = 1;
-    for (int i = 0; lk_pcDir[i] != '\0'; i++)
-        if (lk_pcDir[i] == '\\' || lk_pcDir[i] == '/')
-            iFirst = i;
-    lk_pcDir[iFirst] = '\0';
-}
-
-// Writes iLen bytes of the wrapper; a failure reports the bytes written.
-bool WriteStore(int iOut, const void* pv, int iLen)
-{
-    int iWritten = WriteAll(iOut, pv, iLen);
-    if (iWritten == iLen)
-        return true;
-    printf("Problem writing file: %i\n", iWritten);
-    return false;
-}
-
-// File store: the prologue that creates the directory and announces the file,
-// the input unchanged, and optionally the restart command.
-int StoreFile(const Files& sFiles, const PakRun& sRun)
-{
-    off_t lSize = lseek(sFiles.iIn, 0, SEEK_END);
-    if (lSize < 0 || lseek(sFiles.iIn, 0, SEEK_SET) != 0)
-        return FailRead();
-    MakeDirectoryText();
-    int iLen = snprintf(reinterpret_cast<char*>(pcbuffer), sizeof pcbuffer,
-                        "^FCGC--r0_\x01"
-                        "FMIO--r%s\x17\x01"
-                        "M%s*%lld\x17",
-                        lk_pcDir, lk_pcFile, static_cast<long long>(lSize));
-    if (!WriteStore(sFiles.iOut, pcbuffer, iLen))
-        return PAK_FAILED;
-    if (!CopyRest(sFiles.iIn, sFiles.iOut)) {
-        int iDatalen;
-        while ((iDatalen = ReadBlock(sFiles.iIn)) > 0)
-            if (!WriteStore(sFiles.iOut, pcbuffer, iDatalen))
-                return PAK_FAILED;
-        if (iDatalen < 0)
-            return FailRead();
-    }
-    if (lk_bFURestart && !WriteStore(sFiles.iOut, RESTART_COMMAND, sizeof RESTART_COMMAND))
-        return PAK_FAILED;
-    return sRun.bNoTarget ? PAK_FAILED : PAK_OK;
-}
-
-bool RecognisesKind(int iMode)
-{
-    return iMode == MODE_FIRMWARE || iMode == MODE_SLIC || iMode == MODE_ATMEL;
-}
-
-// True when an image of the recognised kind can hold the fields stamped into it.
-bool HoldsHeader(const PakRun& sRun, long long llSize)
-{
-    if (!RecognisesKind(sRun.iMode))
-        return true;
-    if (sRun.iCPU == KIND_SH2)
-        return llSize >= SH2_MIN_LEN && sRun.ulHeaderLen <= llSize;
-    return lk_cHeader || llSize >= HEADER_RECORD_LEN;
-}
-
-// Recognises the image kind from the first block in the image modes and sets
-// the bytes the CRC skips (font mode takes the whole input as payload).
-// False for an input of no known kind without a custom header.
-bool RecogniseFirstBlock(PakRun* psRun, int iDatalen, uint32_t* pulSkip)
-{
-    if (!RecognisesKind(psRun->iMode))
-        return true;
-    int iKind = RecogniseKind(pcbuffer, iDatalen, &psRun->ulHeaderLen);
-    if (iKind == KIND_UNKNOWN && !lk_cHeader)
-        return false;
-    if (iKind != KIND_UNKNOWN)
-        psRun->iCPU = iKind;
-    *pulSkip = psRun->ulHeaderLen;
-    return true;
-}
-
-// First pass: recognises the kind on the first block and computes the CRC of
-// everything from byte ulHeaderLen on, however the blocks fall.
-int FirstPass(const Files& sFiles, PakRun* psRun, uint32_t* pulCRC, uint32_t* pulTotallen)
-{
-    uint32_t ulCRC = 0xFFFFFFFF;
-    uint32_t ulSkip = 0;
-    long long llSize = 0;
-    bool bFirst = true;
-    int iDatalen;
-    do {
-        iDatalen = ReadBlock(sFiles.iIn);
-        if (iDatalen < 0)
-            return FailRead();
-        if (bFirst) {
-            if (!RecogniseFirstBlock(psRun, iDatalen, &ulSkip))
-                break;
-            bFirst = false;
-        }
-        uint32_t ulStart = ulSkip < static_cast<uint32_t>(iDatalen) ? ulSkip : static_cast<uint32_t>(iDatalen);
-        ulSkip -= ulStart;
-        ulCRC = Crc32(pcbuffer + ulStart, iDatalen - static_cast<int>(ulStart), ulCRC);
-        llSize += iDatalen;
-    } while (iDatalen > 0);
-    if (iDatalen > 0 || !HoldsHeader(*psRun, llSize)) {
-        puts("Wrong bin file!");
+    int iIn = OpenInput(sRun.pcInFile);
+    if (iIn < 0) {
+        ReportOpenFailed(sRun.pcInFile);
         return PAK_FAILED;
     }
-    *pulCRC = ulCRC ^ 0xFFFFFFFF;
-    *pulTotallen = static_cast<uint32_t>(llSize) - psRun->ulHeaderLen;
-    if (lseek(sFiles.iIn, 0, SEEK_SET) != 0)
-        return FailRead();
-    return PAK_OK;
-}
-
-// Puts the header of the output in front, or stamps it into the first block.
-bool WriteHeader(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
-{
-    if (sRun.iMode == MODE_FONT) {
-        unsigned char pcFontCRC[4];
-        PutLittleEndian(pcFontCRC, ulCRC);
-        return WriteAll(sFiles.iOut, pcFontCRC, sizeof pcFontCRC) == sizeof pcFontCRC;
-    }
-    if (sRun.iCPU != KIND_SH2 && lk_cHeader) {
-        PutBigEndian(reinterpret_cast<unsigned char*>(lk_pcHeader) + 4, ulCRC);
-        return WriteAll(sFiles.iOut, lk_pcHeader, HEADER_RECORD_LEN) == HEADER_RECORD_LEN;
-    }
-    StampBlock(pcbuffer, sRun.iCPU, ulCRC, ulTotallen, sRun.uiDestAddr);
-    return true;
-}
-
-// Second pass: reports the CRC, then copies the input with its header.
-int SecondPass(const Files& sFiles, const PakRun& sRun, uint32_t ulCRC, uint32_t ulTotallen)
-{
-    bool bFirst = true;
-    int iDatalen;
-    do {
-        iDatalen = ReadBlock(sFiles.iIn);
-        if (iDatalen < 0)
-            return FailRead();
-        if (bFirst) {
-            printf("CRC:%8.8x Total len:%d\n", ulCRC, static_cast<int>(ulTotallen));
-            if (!WriteHeader(sFiles, sRun, ulCRC, ulTotallen))
-                return FailWrite();
-            bFirst = false;
-        }
-        if (WriteAll(sFiles.iOut, pcbuffer, iDatalen) != iDatalen)
-            return FailWrite();
-        // After the header block the input goes out unchanged.
-        if (iDatalen == BLOCK_SIZE && CopyRest(sFiles.iIn, sFiles.iOut))
-            break;
-    } while (iDatalen > 0);
-    return PAK_OK;
-}
-
-int ConvertImage(const Files& sFiles, PakRun* psRun)
-{
-    uint32_t ulCRC = 0;
-    uint32_t ulTotallen = 0;
-    int iStatus = FirstPass(sFiles, psRun, &ulCRC, &ulTotallen);
-    if (iStatus != PAK_OK)
-        return iStatus;
-    return SecondPass(sFiles, *psRun, ulCRC, ulTotallen);
+    int iStatus = VerifyFile(iIn, sRun, sBlock);
+    CloseFile(iIn);
+    return iStatus;
 }
 
 }  // namespace
 
-int ConvertFile(PakRun* psRun)
+int ConvertFile(const PakRun& sRun)
 {
+    // Every block of the input passes through this one buffer.
+    static unsigned char aucBlock[BLOCK_SIZE];
+    const Block sBlock = {aucBlock, BLOCK_SIZE};
+    if (sRun.eMode == PakMode::Verify)
+        return VerifyInput(sRun, sBlock);
     Files sFiles;
-    int iStatus = OpenFiles(&sFiles);
+    int iStatus = OpenFiles(sRun, &sFiles);
     if (iStatus == PAK_OK)
-        iStatus = psRun->iMode == MODE_STORE ? StoreFile(sFiles, *psRun) : ConvertImage(sFiles, psRun);
-    return CloseFiles(sFiles, iStatus);
+        iStatus = sRun.eMode == PakMode::Store ? StoreFile(sFiles, sRun, sBlock) : ConvertImage(sFiles, sRun, sBlock);
+    return CloseFiles(sRun, sFiles, iStatus);
 }

@@ -1,4 +1,5 @@
-// pakwrap conversion: opens both files and writes the output of the selected mode.
+// pakwrap conversion: opens both files and writes the output of the selected
+// mode, or verifies the input.
 #pragma once
 
 #include "pakwrap.h"
@@ -6,4 +7,4 @@
 constexpr int BLOCK_SIZE = 50000;
 
 // Returns the exit status of the run.
-int ConvertFile(PakRun* psRun);
+int ConvertFile(const PakRun& sRun);

@@ -8,7 +8,7 @@
 
 // Entry n is n shifted right eight times, XORed with the polynomial whenever a
 // one bit drops out.
-constexpr uint32_t ulCrc32Table[256] = {
+constexpr std::uint32_t ulCrc32Table[256] = {
     0x00000000, 0x77073096, 0xEE0E612C, 0x990951BA, 0x076DC419, 0x706AF48F, 0xE963A535, 0x9E6495A3, 0x0EDB8832,
     0x79DCB8A4, 0xE0D5E91E, 0x97D2D988, 0x09B64C2B, 0x7EB17CBD, 0xE7B82D07, 0x90BF1D91, 0x1DB71064, 0x6AB020F2,
     0xF3B97148, 0x84BE41DE, 0x1ADAD47D, 0x6DDDE4EB, 0xF4D4B551, 0x83D385C7, 0x136C9856, 0x646BA8C0, 0xFD62F97A,
@@ -44,17 +44,17 @@ namespace {
 
 // Tables for eight bytes a step, derived from ulCrc32Table while compiling:
 // entry k of table j is the CRC effect of byte k followed by j zero bytes.
-constexpr size_t SLICES = 8;
-using SliceTables = std::array<std::array<uint32_t, 256>, SLICES>;
+constexpr std::size_t SLICES = 8;
+using SliceTables = std::array<std::array<std::uint32_t, 256>, SLICES>;
 
 constexpr SliceTables MakeSliceTables()
 {
     SliceTables asTables{};
-    for (size_t k = 0; k < 256; k++)
+    for (std::size_t k = 0; k < 256; k++)
         asTables[0][k] = ulCrc32Table[k];
-    for (size_t j = 1; j < SLICES; j++)
-        for (size_t k = 0; k < 256; k++) {
-            uint32_t ulPrev = asTables[j - 1][k];
+    for (std::size_t j = 1; j < SLICES; j++)
+        for (std::size_t k = 0; k < 256; k++) {
+            std::uint32_t ulPrev = asTables[j - 1][k];
             asTables[j][k] = (ulPrev >> 8) ^ ulCrc32Table[ulPrev & 0xFF];
         }
     return asTables;
@@ -62,9 +62,10 @@ constexpr SliceTables MakeSliceTables()
 
 constexpr SliceTables lk_asSlices = MakeSliceTables();
 
-inline uint32_t LoadLE32(const unsigned char* puc)
+inline std::uint32_t LoadLE32(const unsigned char* puc)
 {
-    return uint32_t{puc[0]} | uint32_t{puc[1]} << 8 | uint32_t{puc[2]} << 16 | uint32_t{puc[3]} << 24;
+    return std::uint32_t{puc[0]} | std::uint32_t{puc[1]} << 8 | std::uint32_t{puc[2]} << 16 |
+           std::uint32_t{puc[3]} << 24;
 }
 
 }  // namespace
@@ -72,22 +73,22 @@ inline uint32_t LoadLE32(const unsigned char* puc)
 // Whether the folding routine runs here, decided once.
 const bool lk_bClmul = Crc32ClmulAvailable();
 
-uint32_t Crc32(const unsigned char* pucData, int iDataLength, uint32_t ulCrc)
+std::uint32_t Crc32(const unsigned char* pucData, int iDataLength, std::uint32_t ulCrc)
 {
     int iCount = 0;
     if (lk_bClmul && iDataLength >= 64) {
         iCount = iDataLength & ~15;
-        ulCrc = Crc32Clmul(pucData, static_cast<size_t>(iCount), ulCrc);
+        ulCrc = Crc32Clmul(pucData, static_cast<std::size_t>(iCount), ulCrc);
     }
     for (; iDataLength - iCount >= 8; iCount += 8) {
-        uint32_t ulLo = ulCrc ^ LoadLE32(pucData + iCount);
-        uint32_t ulHi = LoadLE32(pucData + iCount + 4);
+        std::uint32_t ulLo = ulCrc ^ LoadLE32(pucData + iCount);
+        std::uint32_t ulHi = LoadLE32(pucData + iCount + 4);
         ulCrc = lk_asSlices[7][ulLo & 0xFF] ^ lk_asSlices[6][(ulLo >> 8) & 0xFF] ^ lk_asSlices[5][(ulLo >> 16) & 0xFF] ^
                 lk_asSlices[4][ulLo >> 24] ^ lk_asSlices[3][ulHi & 0xFF] ^ lk_asSlices[2][(ulHi >> 8) & 0xFF] ^
                 lk_asSlices[1][(ulHi >> 16) & 0xFF] ^ lk_asSlices[0][ulHi >> 24];
     }
     for (; iCount < iDataLength; iCount++) {
-        uint32_t ulIndex = (ulCrc ^ pucData[iCount]) & 0xFF;
+        std::uint32_t ulIndex = (ulCrc ^ pucData[iCount]) & 0xFF;
         ulCrc = (ulCrc >> 8) ^ ulCrc32Table[ulIndex];
     }
     return ulCrc;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-extern const uint32_t ulCrc32Table[256];
+extern const std::uint32_t ulCrc32Table[256];
 
 // Continues ulCrc over iDataLength bytes; a length of zero or below changes nothing.
-uint32_t Crc32(const unsigned char* pucData, int iDataLength, uint32_t ulCrc);
+std::uint32_t Crc32(const unsigned char* pucData, int iDataLength, std::uint32_t ulCrc);

@@ -35,7 +35,8 @@ bool Crc32ClmulAvailable()
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
 }
 
-__attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char* pucData, size_t uLen, uint32_t ulCrc)
+__attribute__((target("pclmul,sse2"))) std::uint32_t Crc32Clmul(const unsigned char* pucData, std::size_t uLen,
+                                                                std::uint32_t ulCrc)
 {
     __m128i x0 = _mm_xor_si128(Load(pucData), _mm_cvtsi32_si128(static_cast<int>(ulCrc)));
     __m128i x1 = Load(pucData + 16), x2 = Load(pucData + 32), x3 = Load(pucData + 48);
@@ -65,7 +66,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t Crc32Clmul(const unsigned char* 
     const __m128i xBarrett = _mm_set_epi64x(K_MU, K_POLY);
     __m128i t = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(x, xMask32), xBarrett, 0x10), xMask32);
     x = _mm_xor_si128(x, _mm_clmulepi64_si128(t, xBarrett, 0x00));
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
 }
 
 #else
@@ -75,7 +76,7 @@ bool Crc32ClmulAvailable()
     return false;
 }
 
-uint32_t Crc32Clmul(const unsigned char*, size_t, uint32_t ulCrc)
+std::uint32_t Crc32Clmul(const unsigned char*, std::size_t, std::uint32_t ulCrc)
 {
     return ulCrc;
 }

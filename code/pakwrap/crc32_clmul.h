@@ -8,4 +8,4 @@
 bool Crc32ClmulAvailable();
 
 // Continues ulCrc over uLen bytes; uLen is at least 64 and a multiple of 16.
-uint32_t Crc32Clmul(const unsigned char* pucData, size_t uLen, uint32_t ulCrc);
+std::uint32_t Crc32Clmul(const unsigned char* pucData, std::size_t uLen, std::uint32_t ulCrc);

@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 
 bool CopyRest(int iIn, int iOut)
 {
-    constexpr size_t CHUNK = 1 << 30;
+    constexpr std::size_t CHUNK = 1 << 30;
     for (;;) {
         ssize_t n = copy_file_range(iIn, nullptr, iOut, nullptr, CHUNK, 0);
         if (n == 0)

@@ -2,12 +2,15 @@
 // or wraps a file in the device commands that store it.
 #include "cmdline.h"
 #include "conversion.h"
+#include "messages.h"
 
 int main(int argc, char** argv)
 {
     PakRun sRun;
-    int iStatus = ParseCommandLine(argc, argv, &sRun);
-    if (iStatus >= 0)
-        return iStatus;
-    return ConvertFile(&sRun);
+    if (!ParseCommandLine(argc, argv, &sRun)) {
+        PrintHelp();
+        return PAK_USAGE;
+    }
+    AnnounceRun(sRun);
+    return ConvertFile(sRun);
 }

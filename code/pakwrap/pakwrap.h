@@ -1,16 +1,19 @@
-// pakwrap: settings and run state shared by the command line and the conversion.
+// pakwrap: what one run does, as the command line decided it, and the exit
+// statuses.
 #pragma once
 
-#include <climits>
 #include <cstdint>
 
+#include "headers.h"
+
 // Modes selected by the switch letter.
-enum {
-    MODE_FIRMWARE = 0,
-    MODE_FONT = 1,
-    MODE_SLIC = 2,
-    MODE_ATMEL = 3,
-    MODE_STORE = 4
+enum class PakMode {
+    Firmware,
+    Font,
+    Slic,
+    Atmel,
+    Store,
+    Verify
 };
 
 // Exit statuses: success, a failed run, a rejected command line.
@@ -20,25 +23,19 @@ enum {
     PAK_USAGE = 2
 };
 
-constexpr uint32_t NO_ADDRESS = 0xFFFFFFFF;  // no destination address given
-constexpr int HEADER_RECORD_LEN = 148;       // custom header record, kinds 1 to 3
-constexpr int TARGET_NAME_MAX = 260;         // file-store target name field
-
-// Settings filled from the command line.
-extern char lk_pcInFile[PATH_MAX];
-extern char lk_pcOutFile[PATH_MAX];
-extern char lk_pcHeader[HEADER_RECORD_LEN];
-extern char lk_pcFile[TARGET_NAME_MAX];
-extern char lk_pcDir[TARGET_NAME_MAX];
-extern char lk_bFURestart;
-extern char lk_cHeader;
-
-// What one run does, as the command line selected it.
 struct PakRun {
-    int iMode = -1;
-    uint32_t uiDestAddr = NO_ADDRESS;
-    uint32_t ulHeaderLen = HEADER_RECORD_LEN;  // header the CRC skips
-    int iCPU = 0;                              // header kind of the input
-    const char* pcprt = nullptr;               // custom header text to announce
-    bool bNoTarget = false;                    // file store without a target name
+    PakMode eMode = PakMode::Firmware;
+    // The names as the command line gives them, each shorter than PATH_MAX.
+    const char* pcInFile = nullptr;
+    const char* pcOutFile = nullptr;  // none when verifying
+    std::uint32_t ulDestAddr = NO_ADDRESS;
+    // A custom header record for the image modes, with the text announced for it.
+    bool bCustomHeader = false;
+    unsigned char aucCustomHeader[CUSTOM_HEADER_LEN] = {};
+    const char* pcCustomText = nullptr;
+    // The file store: the target name, the restart command after the file, and
+    // no target name given: the wrapper is still written, and the run fails.
+    const char* pcTarget = "";
+    bool bRestart = false;
+    bool bNoTarget = false;
 };

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,14 +14,14 @@
 
 namespace {
 
-constexpr size_t BUFFER_SIZE = size_t{256} << 20;
-constexpr size_t BIG_CALL = size_t{64} << 20;
+constexpr std::size_t BUFFER_SIZE = std::size_t{256} << 20;
+constexpr std::size_t BIG_CALL = std::size_t{64} << 20;
 constexpr int TOOL_BLOCK = 50000;  // the block the tool reads and checks at a time
 constexpr int RUNS = 5;
 
 // Best throughput in MB/s (10^6 bytes a second) of fnRun over the buffer; the
 // CRC it returns lands in *pulCrc.
-double BestMBps(const std::function<uint32_t()>& fnRun, uint32_t* pulCrc)
+double BestMBps(const std::function<std::uint32_t()>& fnRun, std::uint32_t* pulCrc)
 {
     double dBest = 0.0;
     for (int i = 0; i < RUNS; i++) {
@@ -35,11 +36,11 @@ double BestMBps(const std::function<uint32_t()>& fnRun, uint32_t* pulCrc)
 }
 
 // Our Crc32 over the whole buffer in blocks of iBlock bytes, chained and inverted.
-uint32_t OursInBlocks(const std::vector<unsigned char>& aucData, size_t iBlock)
+std::uint32_t OursInBlocks(const std::vector<unsigned char>& aucData, std::size_t iBlock)
 {
-    uint32_t ulCrc = 0xFFFFFFFF;
-    for (size_t iPos = 0; iPos < aucData.size(); iPos += iBlock) {
-        size_t iLen = aucData.size() - iPos < iBlock ? aucData.size() - iPos : iBlock;
+    std::uint32_t ulCrc = 0xFFFFFFFF;
+    for (std::size_t iPos = 0; iPos < aucData.size(); iPos += iBlock) {
+        std::size_t iLen = aucData.size() - iPos < iBlock ? aucData.size() - iPos : iBlock;
         ulCrc = Crc32(aucData.data() + iPos, static_cast<int>(iLen), ulCrc);
     }
     return ~ulCrc;
@@ -50,31 +51,31 @@ uint32_t OursInBlocks(const std::vector<unsigned char>& aucData, size_t iBlock)
 int main()
 {
     std::vector<unsigned char> aucData(BUFFER_SIZE);
-    uint64_t ullState = 0x9E3779B97F4A7C15ULL;  // xorshift64, fixed seed
-    for (size_t i = 0; i < BUFFER_SIZE; i += 8) {
+    std::uint64_t ullState = 0x9E3779B97F4A7C15ULL;  // xorshift64, fixed seed
+    for (std::size_t i = 0; i < BUFFER_SIZE; i += 8) {
         ullState ^= ullState << 13;
         ullState ^= ullState >> 7;
         ullState ^= ullState << 17;
-        for (size_t j = 0; j < 8; j++)
+        for (std::size_t j = 0; j < 8; j++)
             aucData[i + j] = static_cast<unsigned char>(ullState >> (8 * j));
     }
 
-    uint32_t ulZlib = 0, ulBlocks = 0, ulBig = 0;
+    std::uint32_t ulZlib = 0, ulBlocks = 0, ulBig = 0;
     double dZlib =
-        BestMBps([&] { return static_cast<uint32_t>(crc32_z(0L, aucData.data(), aucData.size())); }, &ulZlib);
+        BestMBps([&] { return static_cast<std::uint32_t>(crc32_z(0L, aucData.data(), aucData.size())); }, &ulZlib);
     double dBlocks = BestMBps([&] { return OursInBlocks(aucData, TOOL_BLOCK); }, &ulBlocks);
     double dBig = BestMBps([&] { return OursInBlocks(aucData, BIG_CALL); }, &ulBig);
 
-    printf("CRC over %zu MiB, best of %d runs\n", BUFFER_SIZE >> 20, RUNS);
-    printf("  zlib crc32              : %8.1f MB/s  crc %08X\n", dZlib, ulZlib);
-    printf("  Crc32, %d-byte blocks: %8.1f MB/s  crc %08X  ours/zlib %.2f\n", TOOL_BLOCK, dBlocks, ulBlocks,
-           dBlocks / dZlib);
-    printf("  Crc32, 64 MiB calls     : %8.1f MB/s  crc %08X  ours/zlib %.2f\n", dBig, ulBig, dBig / dZlib);
+    std::printf("CRC over %zu MiB, best of %d runs\n", BUFFER_SIZE >> 20, RUNS);
+    std::printf("  zlib crc32              : %8.1f MB/s  crc %08X\n", dZlib, ulZlib);
+    std::printf("  Crc32, %d-byte blocks: %8.1f MB/s  crc %08X  ours/zlib %.2f\n", TOOL_BLOCK, dBlocks, ulBlocks,
+                dBlocks / dZlib);
+    std::printf("  Crc32, 64 MiB calls     : %8.1f MB/s  crc %08X  ours/zlib %.2f\n", dBig, ulBig, dBig / dZlib);
     if (ulBlocks != ulZlib || ulBig != ulZlib) {
-        fprintf(stderr, "CRC MISMATCH: ours %08X / %08X, zlib %08X\n", ulBlocks, ulBig, ulZlib);
-        abort();
+        std::fprintf(stderr, "CRC MISMATCH: ours %08X / %08X, zlib %08X\n", ulBlocks, ulBig, ulZlib);
+        std::abort();
     }
     double dWorst = dBlocks < dBig ? dBlocks : dBig;
-    printf("  goal ours >= zlib       : %s\n", dWorst >= dZlib ? "met" : "NOT met");
+    std::printf("  goal ours >= zlib       : %s\n", dWorst >= dZlib ? "met" : "NOT met");
     return 0;
 }

@@ -1,4 +1,4 @@
-// POSIX implementation of the operating-system layer (platform.h).
+// Linux implementation of the operating-system layer (platform.h).
 #include "platform.h"
 
 #include <arpa/inet.h>
@@ -9,9 +9,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform_linux.h"
+#include "platform_net.h"
 
 #include <cerrno>
 #include <csignal>
@@ -35,14 +39,9 @@ constexpr int RESOLVER_ERROR_BASE = 0x10000;
     return pcText;
 }
 
-sockaddr_in ToSockAddr(const PlatAddrIPv4& sAddr)
+const sockaddr* SockAddr(const PlatAddr& sAddr)
 {
-    sockaddr_in sIn;
-    std::memset(&sIn, 0, sizeof sIn);
-    sIn.sin_family = AF_INET;
-    sIn.sin_port = htons(sAddr.usPort);
-    sIn.sin_addr.s_addr = sAddr.ulAddr;
-    return sIn;
+    return reinterpret_cast<const sockaddr*>(sAddr.pucData);
 }
 
 int ToFd(PlatSocket sock)
@@ -188,17 +187,18 @@ void PlatThreadDetach(PlatThread thread)
 
 int PlatWrite(int fd, const void* pData, int len)
 {
-    ssize_t n;
-    do {
-        n = write(fd, pData, static_cast<std::size_t>(len));
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(RetryInterrupted([&] { return write(fd, pData, static_cast<std::size_t>(len)); }));
+}
+
+bool PlatIsTerminal(int fd)
+{
+    return isatty(fd) == 1;
 }
 
 bool PlatClearScreen(int fd)
 {
     static const char CLEAR_SEQUENCE[] = "\x1b[H\x1b[2J";
-    if (isatty(fd) != 1)
+    if (!PlatIsTerminal(fd))
         return true;
     return PlatWrite(fd, CLEAR_SEQUENCE, sizeof CLEAR_SEQUENCE - 1) == sizeof CLEAR_SEQUENCE - 1;
 }
@@ -242,11 +242,7 @@ bool PlatSameFile(int fd, const char* pcPath)
 
 int PlatRead(int fd, void* pBuf, int size)
 {
-    ssize_t n;
-    do {
-        n = read(fd, pBuf, static_cast<std::size_t>(size));
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(RetryInterrupted([&] { return read(fd, pBuf, static_cast<std::size_t>(size)); }));
 }
 
 int PlatNetStartup(void)
@@ -254,9 +250,9 @@ int PlatNetStartup(void)
     return 0;
 }
 
-PlatSocket PlatSocketOpen(bool bUDP)
+PlatSocket PlatSocketOpen(bool bUDP, const PlatAddr& sAddr)
 {
-    int fd = socket(AF_INET, (bUDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    int fd = socket(NetAddrFamily(sAddr), (bUDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     return fd < 0 ? PLAT_NO_SOCKET : fd;
 }
 
@@ -299,6 +295,10 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
     while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
         pollfd sPoll = {fd, static_cast<short>(bDiscard ? POLLIN : 0), 0};
         poll(&sPoll, 1, 10);
+        // A reset connection acknowledges nothing more: its unacknowledged
+        // end would keep the count above zero until the stall limit.
+        if ((sPoll.revents & POLLERR) != 0)
+            break;
         if (bDiscard && (sPoll.revents & POLLIN) != 0 && !DropArrived(fd))
             bDiscard = false;
         int iNow = UnacknowledgedBytes(fd);
@@ -310,55 +310,75 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
         DropArrived(fd);
 }
 
+PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
+    char pcBuf[4096];
+    for (;;) {
+        const std::uint64_t ullNow = PlatNowMs();
+        if (ullNow >= ullEnd || WaitReadableFd(ToFd(sock), ullEnd - ullNow) == 0)
+            return PLAT_PEER_SILENT;
+        const ssize_t n = RetryInterrupted([&] { return recv(ToFd(sock), pcBuf, sizeof pcBuf, MSG_DONTWAIT); });
+        if (n == 0)
+            return PLAT_PEER_CLOSED;
+        if (n < 0 && errno != EAGAIN)
+            return PLAT_PEER_RESET;
+    }
+}
+
 void PlatSocketShutdown(PlatSocket sock)
 {
     shutdown(ToFd(sock), SHUT_RDWR);
 }
 
-bool PlatParseIPv4(const char* pcText, std::uint32_t* pulAddr)
+void NetSetResolverError(int iResult)
 {
-    in_addr_t ulAddr = inet_addr(pcText);
-    if (ulAddr == INADDR_NONE)
-        return false;
-    *pulAddr = ulAddr;
-    return true;
+    // A system failure has its errno already; the others get the resolver's code.
+    if (iResult != EAI_SYSTEM)
+        errno = RESOLVER_ERROR_BASE - iResult;
 }
 
-bool PlatResolveIPv4(const char* pcName, std::uint32_t* pulAddr)
+bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
 {
-    addrinfo sHints;
-    std::memset(&sHints, 0, sizeof sHints);
-    sHints.ai_family = AF_INET;
-    sHints.ai_socktype = SOCK_STREAM;
-    addrinfo* pList = nullptr;
-    int iResult = getaddrinfo(pcName, nullptr, &sHints, &pList);
-    if (iResult != 0) {
-        // A system failure has its errno already; the others get the resolver's code.
-        if (iResult != EAI_SYSTEM)
-            errno = RESOLVER_ERROR_BASE - iResult;
-        return false;
-    }
-    sockaddr_in sIn;
-    std::memcpy(&sIn, pList->ai_addr, sizeof sIn);
-    *pulAddr = sIn.sin_addr.s_addr;
-    freeaddrinfo(pList);
-    return true;
+    return connect(ToFd(sock), SockAddr(sAddr), sAddr.ulLen) == 0;
 }
 
-void PlatIPv4Text(std::uint32_t ulAddr, char* pcBuf, std::size_t size)
+namespace {
+
+// Waits up to ullMilliseconds for a non-blocking connect to end; its outcome
+// (0 or an errno value).
+int ConnectOutcome(int fd, std::uint64_t ullMilliseconds)
 {
-    in_addr sAddr;
-    sAddr.s_addr = ulAddr;
-    if (inet_ntop(AF_INET, &sAddr, pcBuf, static_cast<socklen_t>(size)) == nullptr && size > 0)
-        pcBuf[0] = '\0';
+    pollfd sPoll = {fd, POLLOUT, 0};
+    const int iWait = static_cast<int>(ullMilliseconds < INT32_MAX ? ullMilliseconds : INT32_MAX);
+    const int iReady = RetryInterrupted([&] { return poll(&sPoll, 1, iWait); });
+    if (iReady == 0)
+        return ETIMEDOUT;
+    int iError = 0;
+    socklen_t len = sizeof iError;
+    if (iReady < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &iError, &len) != 0)
+        return errno;
+    return iError;
 }
 
-bool PlatConnect(PlatSocket sock, const PlatAddrIPv4& sAddr)
+}  // namespace
+
+PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds)
 {
-    sockaddr_in sIn = ToSockAddr(sAddr);
-    sockaddr sGeneric;
-    std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
-    return connect(ToFd(sock), &sGeneric, sizeof sIn) == 0;
+    const int fd = ToFd(sock);
+    const int iFlags = fcntl(fd, F_GETFL);
+    if (iFlags == -1 || fcntl(fd, F_SETFL, iFlags | O_NONBLOCK) != 0)
+        return PLAT_CONNECT_FAILED;
+    int iError = connect(fd, SockAddr(sAddr), sAddr.ulLen) == 0 ? 0 : errno;
+    if (iError == EINPROGRESS)
+        iError = ConnectOutcome(fd, ullMilliseconds);
+    fcntl(fd, F_SETFL, iFlags);
+    errno = iError;
+    if (iError == 0)
+        return PLAT_CONNECTED;
+    const bool bAgain = iError == ECONNREFUSED || iError == ENETUNREACH || iError == EHOSTUNREACH ||
+                        iError == ETIMEDOUT || iError == ENETDOWN || iError == EHOSTDOWN;
+    return bAgain ? PLAT_CONNECT_AGAIN : PLAT_CONNECT_FAILED;
 }
 
 int PlatSend(PlatSocket sock, const void* pData, int len)
@@ -366,20 +386,27 @@ int PlatSend(PlatSocket sock, const void* pData, int len)
     return static_cast<int>(send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL));
 }
 
-int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddrIPv4& sAddr)
+int PlatSendFile(PlatSocket sock, int fd, int size)
 {
-    sockaddr_in sIn = ToSockAddr(sAddr);
-    sockaddr sGeneric;
-    std::memcpy(&sGeneric, &sIn, sizeof sGeneric);
-    return static_cast<int>(
-        sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, &sGeneric, sizeof sIn));
+    const ssize_t n =
+        RetryInterrupted([&] { return sendfile(ToFd(sock), fd, nullptr, static_cast<std::size_t>(size)); });
+    // A descriptor that sendfile cannot read from (a pipe, say) is no failure.
+    if (n < 0 && (errno == EINVAL || errno == ENOSYS))
+        return PLAT_NO_SENDFILE;
+    return static_cast<int>(n);
 }
 
-int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)
+{
+    return static_cast<int>(
+        sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, SockAddr(sAddr), sAddr.ulLen));
+}
+
+int WaitReadableFd(int fd, std::uint64_t ullMilliseconds)
 {
     const bool bForever = ullMilliseconds == PLAT_WAIT_FOREVER;
     const std::uint64_t ullEnd = bForever ? 0 : PlatNowMs() + ullMilliseconds;
-    pollfd sPoll = {ToFd(sock), POLLIN, 0};
+    pollfd sPoll = {fd, POLLIN, 0};
     for (;;) {
         int iWait = -1;
         if (!bForever) {
@@ -397,11 +424,13 @@ int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
     }
 }
 
+int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
+{
+    return WaitReadableFd(ToFd(sock), ullMilliseconds);
+}
+
 int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
-    ssize_t n;
-    do {
-        n = recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(
+        RetryInterrupted([&] { return recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0); }));
 }

@@ -1,5 +1,5 @@
-// The serial link on POSIX systems: a terminal device configured through
-// termios for raw 8-bit transfer, read with the time-out rules of a COM port.
+// The serial port on Linux: a terminal device configured through termios for
+// raw 8-bit transfer, read with the time-out rules of a COM port.
 //
 // The descriptor stays in blocking mode with VMIN and VTIME 0: writes block
 // until the driver has taken every byte, while reads wait in poll() and then
@@ -14,35 +14,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <ctime>
 
-#include "errors.h"
-#include "serial_posix.h"
+#include "platform.h"
+#include "platform_linux.h"
 #include "serial_rate.h"
 #include "serialmode.h"
-#include "settings.h"
-
-PlatSerial lk_handleSerial = PLAT_NO_SERIAL;
 
 namespace {
 
-// Read time-outs as a COM port has them: the silence allowed after data, and
-// the total time of a read, a constant plus a time per requested byte. Set by
-// InitSerial before the receiver thread starts, only read afterwards.
-struct SerialTimeouts {
-    std::int64_t llIntervalMs;
-    std::int64_t llTotalPerByteMs;
-    std::int64_t llTotalConstantMs;
-};
+// The port's read time-outs, kept as a COM port keeps them. Set before the
+// receiver thread starts, only read afterwards.
 SerialTimeouts lk_sTimeouts = {50, 10, 0};
-
-// Set once the port is closed. The handle keeps its value, since the receiver
-// thread may still be reading it while the main thread ends the run.
-std::atomic<bool> lk_bSerialClosed{false};
 
 struct StandardRate {
     std::uint32_t ulBaudRate;
@@ -58,16 +42,9 @@ const StandardRate lk_sRates[] = {
     {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
-int PortFd(void)
+int PortFd(PlatSerial hPort)
 {
-    return static_cast<int>(lk_handleSerial);
-}
-
-std::int64_t NowMs(void)
-{
-    timespec sNow;
-    clock_gettime(CLOCK_MONOTONIC, &sNow);
-    return static_cast<std::int64_t>(sNow.tv_sec) * 1000 + sNow.tv_nsec / 1000000;
+    return static_cast<int>(hPort);
 }
 
 // Opens the device for reading and writing, not as the controlling terminal,
@@ -80,14 +57,12 @@ int OpenPort(const char* pcPath)
     int fd = open(pcPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            errno = EBUSY;
-        return -1;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0)
-        return -1;
-    return fd;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0)
+        return fd;
+    const int iError = errno == EWOULDBLOCK ? EBUSY : errno;
+    close(fd);
+    errno = iError;
+    return -1;
 }
 
 // Character size and stop bits; false for a combination a UART cannot run
@@ -182,36 +157,12 @@ bool ApplyMode(int fd, const SerialMode& sMode)
     return iFlags != -1 && fcntl(fd, F_SETFL, iFlags & ~O_NONBLOCK) == 0;
 }
 
-// With a receive time-out a read lasts at most lk_ulTimeout seconds, else
-// 10 ms per requested byte; once data came, 50 ms of silence end it. The
-// milliseconds are counted in 64 bits, so no time-out wraps around.
-void SetReadTimeouts(void)
-{
-    const bool bTimeout = lk_bRecv && lk_ulTimeout != 0;
-    lk_sTimeouts.llIntervalMs = 50;
-    lk_sTimeouts.llTotalPerByteMs = bTimeout ? 0 : 10;
-    lk_sTimeouts.llTotalConstantMs = bTimeout ? static_cast<std::int64_t>(lk_ulTimeout) * 1000 : 0;
-}
-
-// Waits until the port is readable or has hung up (1), or llEndMs has come
+// Waits until the port is readable or has hung up (1), or ullEndMs has come
 // (0); -1 on failure.
-int WaitReadable(int fd, std::int64_t llEndMs)
+int WaitReadable(int fd, std::uint64_t ullEndMs)
 {
-    for (;;) {
-        const std::int64_t llLeft = llEndMs - NowMs();
-        if (llLeft <= 0)
-            return 0;
-        pollfd sPoll = {fd, POLLIN, 0};
-        int iReady = poll(&sPoll, 1, llLeft > INT_MAX ? INT_MAX : static_cast<int>(llLeft));
-        if (iReady < 0 && errno != EINTR)
-            return -1;
-        if (iReady > 0 && (sPoll.revents & POLLNVAL) != 0) {
-            errno = EBADF;
-            return -1;
-        }
-        if (iReady > 0)
-            return 1;
-    }
+    const std::uint64_t ullNow = PlatNowMs();
+    return ullNow >= ullEndMs ? 0 : WaitReadableFd(fd, ullEndMs - ullNow);
 }
 
 }  // namespace
@@ -227,57 +178,40 @@ const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::s
     return pcBuf;
 }
 
-PlatSerial InitSerial(void)
+PlatSerial SerialOpen(const char* pcPath, bool* pbMayReturn)
 {
-    char pcName[SERIAL_NAME_SIZE];
-    const char* pcPath = SerialDevicePath(lk_cPort, lk_pcSerialPath, pcName, sizeof pcName);
-    char pcMode[SERIAL_MODE_SIZE];
-    FormatSerialMode(pcMode, sizeof pcMode);
+    const int fd = OpenPort(pcPath);
+    *pbMayReturn = fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == EBUSY);
+    return fd < 0 ? PLAT_NO_SERIAL : fd;
+}
 
-    // The mode is checked only once the port is open, so a missing port is
-    // reported before a bad setting.
-    int fd = OpenPort(pcPath);
-    if (fd < 0)
-        HandleError(ERR_SERIAL, -1, __FILE__, __LINE__, nullptr);
-    // Known at once, so that every end from here on releases the port.
-    lk_handleSerial = fd;
-    lk_bSerialClosed = false;
+int SerialConfigure(PlatSerial hPort, const char* pcMode, const SerialTimeouts& sTimeouts)
+{
     SerialMode sMode;
-    if (!BuildSerialMode(pcMode, &sMode))
-        HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
-    if (!ApplyMode(fd, sMode))
-        HandleError(ERR_SERIAL, ERR_SERIAL, __FILE__, __LINE__, nullptr);
-    SetReadTimeouts();
-    return fd;
+    if (!BuildSerialMode(pcMode, &sMode) || !ApplyMode(PortFd(hPort), sMode))
+        return SERIAL_REFUSED;
+    lk_sTimeouts = sTimeouts;
+    return 0;
 }
 
-int SerialWrite(const unsigned char* pucData, int len)
+int SerialWrite(PlatSerial hPort, const unsigned char* pucData, int len)
 {
-    const int fd = PortFd();
-    int iDone = 0;
-    while (iDone < len) {
-        ssize_t n = write(fd, pucData + iDone, static_cast<std::size_t>(len - iDone));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1;
-        iDone += static_cast<int>(n);
-    }
-    return iDone;
+    return PlatWriteAll(PlatWrite, PortFd(hPort), pucData, len) == len ? len : SERIAL_REFUSED;
 }
 
-int SerialRead(unsigned char* pucBuf, int iSize)
+int SerialRead(PlatSerial hPort, unsigned char* pucBuf, int iSize)
 {
-    const int fd = PortFd();
-    const std::int64_t llTotalEnd = NowMs() + lk_sTimeouts.llTotalConstantMs + lk_sTimeouts.llTotalPerByteMs * iSize;
-    std::int64_t llEnd = llTotalEnd;
+    const int fd = PortFd(hPort);
+    const std::uint64_t ullTotalEnd = PlatNowMs() + lk_sTimeouts.ullTotalConstantMs +
+                                      std::uint64_t{lk_sTimeouts.ulTotalPerByteMs} * static_cast<std::uint64_t>(iSize);
+    std::uint64_t ullEnd = ullTotalEnd;
     int iCount = 0;
     while (iCount < iSize) {
-        int iReady = WaitReadable(fd, llEnd);
+        int iReady = WaitReadable(fd, ullEnd);
         if (iReady == 0)
             break;
         if (iReady < 0)
-            return -1;
+            return SERIAL_SYSTEM_FAILURE;
         ssize_t n = read(fd, pucBuf + iCount, static_cast<std::size_t>(iSize - iCount));
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
@@ -288,24 +222,36 @@ int SerialRead(unsigned char* pucBuf, int iSize)
         if (n == 0)
             errno = EIO;
         if (n <= 0)
-            return -1;
+            return SERIAL_SYSTEM_FAILURE;
         iCount += static_cast<int>(n);
-        const std::int64_t llGapEnd = NowMs() + lk_sTimeouts.llIntervalMs;
-        llEnd = llGapEnd < llTotalEnd ? llGapEnd : llTotalEnd;
+        const std::uint64_t ullGapEnd = PlatNowMs() + lk_sTimeouts.ulIntervalMs;
+        ullEnd = ullGapEnd < ullTotalEnd ? ullGapEnd : ullTotalEnd;
     }
     return iCount;
 }
 
-void CloseSerial(void)
+int SerialDrain(PlatSerial hPort, std::uint64_t ullMilliseconds)
 {
-    if (lk_handleSerial == PLAT_NO_SERIAL || lk_bSerialClosed.exchange(true))
-        return;
-    ioctl(PortFd(), TIOCNXCL);
-    close(PortFd());
+    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
+    for (;;) {
+        int iQueued = 0;
+        if (ioctl(PortFd(hPort), TIOCOUTQ, &iQueued) != 0)
+            return SERIAL_SYSTEM_FAILURE;
+        if (iQueued == 0)
+            return 1;
+        if (PlatNowMs() >= ullEnd)
+            return 0;
+        PlatSleep(10);
+    }
 }
 
-void SerialRelease(void)
+void SerialClose(PlatSerial hPort)
 {
-    if (lk_handleSerial != PLAT_NO_SERIAL && !lk_bSerialClosed.load())
-        ioctl(PortFd(), TIOCNXCL);
+    SerialRelease(hPort);
+    close(PortFd(hPort));
+}
+
+void SerialRelease(PlatSerial hPort)
+{
+    ioctl(PortFd(hPort), TIOCNXCL);
 }

@@ -1,0 +1,61 @@
+// The link to the device, whichever is in use: the network (netlink.h) or a
+// serial port (seriallink.h). Everything above asks this module; it alone
+// tells the two apart.
+#pragma once
+
+#include <cstdint>
+
+// Opens the link that the settings select; from then on every end of the
+// process releases it. Failures end the process.
+void LinkOpen(void);
+
+// True when the link is a serial port.
+bool LinkIsSerial(void);
+
+// Sends len bytes as one write on the serial port, one TCP send or one UDP
+// datagram. Anything but all of them sent ends the process (code 251).
+void SendData(const unsigned char* pucData, int len);
+
+// True for a TCP connection: a stream of bytes, where the device cannot tell
+// where one send ends and the next begins.
+bool LinkIsStream(void);
+
+// On a stream, sends up to iMax bytes of the file open on fd inside the
+// system: the count (0 at the end of the file), or LINK_NO_SENDFILE where the
+// system cannot. Failures end the process (code 251).
+constexpr int LINK_NO_SENDFILE = -2;
+int LinkSendFile(int fd, int iMax);
+
+// The keep-alive byte (one space) once all input is sent: false when the link
+// has none (a serial port) or it could not be sent.
+bool LinkKeepAlive(void);
+
+// What one wait for the device's answers brought.
+enum LinkInput {
+    LINK_DATA,     // bytes came
+    LINK_SILENCE,  // the receive time-out passed with nothing
+    LINK_NOTHING,  // a read ended with nothing before any time-out: wait again
+    LINK_CLOSED,   // the device closed the connection
+};
+
+// Waits up to the receive time-out for the device's answers and reads up to
+// iSize of them into pucBuf, *piCount bytes. Failures end the process
+// (code 250).
+LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount);
+
+// The receiver thread has stopped reading the link.
+void LinkStopReceiving(void);
+
+// -e: after the last byte, waits up to lk_ulConfirmSeconds for the device to
+// confirm the job: on TCP by closing the connection in order (read by the
+// receiver thread when there is one, else read and dropped here), on a serial
+// port by the port having sent every byte. A reset is a failed send (251);
+// no confirmation in time reports "Timeout" and ends with status 1. UDP has
+// nothing to confirm.
+void LinkConfirmEnd(void);
+
+// Sees everything sent delivered, leaving the link open for the receiver.
+void LinkFinishSending(void);
+
+// Closes the link.
+void LinkClose(void);

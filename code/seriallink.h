@@ -1,0 +1,25 @@
+// The serial link to the device: the port that the settings name, opened with
+// their line settings and the read time-outs of a session, over the serial
+// port layer of the system (serial.h).
+#pragma once
+
+#include "serial.h"
+
+// The open port, PLAT_NO_SERIAL until InitSerial opens it.
+extern PlatSerial lk_handleSerial;
+
+// Opens and configures the port from the serial settings; failures end the
+// process (code 240).
+void InitSerial(void);
+
+// The read time-outs of a session: with a receive time-out a read lasts at
+// most lk_ulTimeout seconds, else 10 ms per requested byte; once data came,
+// 50 ms of silence end it.
+SerialTimeouts SessionTimeouts(void);
+
+// Closes the port if it is open.
+void CloseSerial(void);
+
+// Lets other programs open the port once this process has ended; an end hook
+// (ending.h).
+void ReleaseSerial(void);

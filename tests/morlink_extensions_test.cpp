@@ -1,0 +1,171 @@
+// The opt-in extensions of morlink, run as a user runs them: waiting for a
+// device (-w), confirming the end of a job (-e), progress (-g) and IPv6.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <thread>
+
+#include "morlink_test_util.h"
+#include "sim_device.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+RunSetup Sender(const Strings& args, const std::string& input)
+{
+    RunSetup sSetup;
+    sSetup.args = {"-s127.0.0.1"};
+    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
+    sSetup.input = input;
+    sSetup.dKillAfter = 20;
+    return sSetup;
+}
+
+TEST(Wait, ADeviceThatComesUpLateIsReached)
+{
+    RefusingPort port;
+    std::thread up([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        port.Listen();
+    });
+    RunResult r = RunMorlink(Sender({port.PortArg(), "-w5"}, "job"));
+    up.join();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_GE(r.dWall, 1.4);
+    EXPECT_EQ(port.Accept(), "job");
+}
+
+TEST(Wait, NoDeviceIsReportedWhenTheTimeIsUp)
+{
+    RefusingPort port;
+    RunResult r = RunMorlink(Sender({port.PortArg(), "-w1"}, "job"));
+    EXPECT_EQ(r.iStatus, 252);
+    EXPECT_EQ(r.err, "Connection refused\n");
+    EXPECT_GE(r.dWall, 0.95) << "never reported sooner";
+    EXPECT_LT(r.dWall, 4.0);
+
+    r = RunMorlink(Sender({port.PortArg(), "-w1", "-d"}, "job"));
+    EXPECT_NE(r.err.find("Waiting for the device (Connection refused): next try in 250 ms\n"), std::string::npos)
+        << r.err;
+}
+
+struct ConfirmCase {
+    Strings args;
+    Strings steps;
+    SimBuffer eBuffer;
+    bool bEndless;
+    int iStatus;
+    std::string err;
+};
+
+TEST(Confirm, TheDevicesCloseConfirmsTheJob)
+{
+    const ConfirmCase cases[] = {
+        {{"-e"}, {"recv:3", "close"}, SimBuffer::KERNEL, false, 0, ""},
+        {{"-e1"}, {"recv:3", "hold:5000"}, SimBuffer::KERNEL, false, 1, "Timeout\n"},
+        {{"-e"}, {"recv:3", "reset"}, SimBuffer::KERNEL, false, 251, "error during sending\n"},
+        {{"-e"}, {"recv:100000", "reset"}, SimBuffer::SMALL, true, 251, "error during sending\n"},
+        {{"-e5", "-r"}, {"recv:3", "send:hello", "close"}, SimBuffer::KERNEL, false, 0, ""},
+        {{"-e1", "-rs9"}, {"recv:3", "hold:5000"}, SimBuffer::KERNEL, false, 1, "Timeout\n"},
+    };
+    for (const ConfirmCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + testing::PrintToString(c.steps));
+        SimDevice dev(c.eBuffer);
+        dev.Play(SimScript(c.steps), false, 10000);
+        RunSetup sSetup = Sender({dev.TcpPortArg()}, "job");
+        sSetup.args.insert(sSetup.args.end(), c.args.begin(), c.args.end());
+        if (c.bEndless)
+            sSetup.stdinPath = kEndlessInput;
+        RunResult r = RunMorlink(sSetup);
+        dev.Finish();
+        EXPECT_EQ(r.iStatus, c.iStatus);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_LT(r.dWall, 4.0);
+    }
+}
+
+TEST(Progress, SummaryLineCountsTheInput)
+{
+    ScratchDir dir;
+    const std::string sFile = dir.Write("job.prn", Noise(100000, 3));
+    const std::regex english(R"(100000 bytes sent in \d+\.\d s \(\d+\.\d KiB/s\)\n)");
+    const std::regex german(R"(100000 Bytes gesendet in \d+\.\d s \(\d+\.\d KiB/s\)\n)");
+    for (const std::regex* pLine : {&english, &german}) {
+        SimDevice dev;
+        RunSetup sSetup = Sender({dev.TcpPortArg(), "-g", "-t", "-i" + sFile}, "");
+        if (pLine == &german)
+            sSetup.env = {"LANGUAGE=de", "LANG=C.UTF-8"};
+        RunResult r = RunMorlink(sSetup);
+        dev.Collect();
+        EXPECT_EQ(r.iStatus, 0);
+        EXPECT_TRUE(std::regex_match(r.err, *pLine)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+// A socket on ::1 standing in for an IPv6 device; none when the host has no
+// IPv6 loopback.
+struct Ipv6Device {
+    int fd = -1;
+    std::uint16_t usPort = 0;
+    explicit Ipv6Device(int iType)
+    {
+        fd = socket(AF_INET6, iType, 0);
+        sockaddr_in6 sAddr{};
+        sAddr.sin6_family = AF_INET6;
+        sAddr.sin6_addr = in6addr_loopback;
+        socklen_t len = sizeof sAddr;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sAddr), len) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&sAddr), &len) != 0 ||
+            (iType == SOCK_STREAM && listen(fd, 4) != 0)) {
+            fd = -1;
+            return;
+        }
+        usPort = ntohs(sAddr.sin6_port);
+    }
+    ~Ipv6Device()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    // What the sender, which has ended, sent: the connection's bytes, or the
+    // first datagram.
+    std::string Read(bool bStream)
+    {
+        char pcBuf[2048];
+        if (!bStream) {
+            const ssize_t n = recv(fd, pcBuf, sizeof pcBuf, MSG_DONTWAIT);
+            return n > 0 ? std::string(pcBuf, static_cast<std::size_t>(n)) : "";
+        }
+        const int fdData = accept(fd, nullptr, nullptr);
+        std::string sData;
+        for (ssize_t n; (n = read(fdData, pcBuf, sizeof pcBuf)) > 0;)
+            sData.append(pcBuf, static_cast<std::size_t>(n));
+        close(fdData);
+        return sData;
+    }
+};
+
+TEST(Ipv6, TcpAndUdpReachTheLoopback)
+{
+    for (bool bStream : {true, false}) {
+        Ipv6Device dev(bStream ? SOCK_STREAM : SOCK_DGRAM);
+        if (dev.fd < 0)
+            GTEST_SKIP() << "this host has no IPv6 loopback (::1)";
+        RunSetup sSetup = Sender({"-s::1", "-p" + std::to_string(dev.usPort), "-d"}, "job");
+        if (!bStream)
+            sSetup.args.push_back("-u");
+        RunResult r = RunMorlink(sSetup);
+        EXPECT_EQ(r.iStatus, 0) << r.err;
+        EXPECT_EQ(r.err.rfind("IP Address: ::1\n", 0), 0u) << r.err;
+        EXPECT_EQ(dev.Read(bStream), "job");
+    }
+}
+
+}  // namespace
