@@ -6,6 +6,7 @@
 # beside them. Needs root (network namespaces, tc). Everything stays on this
 # machine: the two addresses exist only on the veth pair made here.
 set -euo pipefail
+[ "$(id -u)" -eq 0 ] || { echo "link_bench.sh: network namespaces and tc need root: run it as root" >&2; exit 1; }
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD="$ROOT/build-bench"
 NS=morlink-bench
