@@ -350,6 +350,28 @@ def morlink_serial(env, c):
         os.close(slave)
 
 
+def morlink_serial_high_port(env, c):
+    """Ports above COM9 (COM12) by their name and by the device namespace."""
+    com12 = os.path.join(env.prefix, "dosdevices", "com12")
+    master, slave = os.openpty()
+    tty.setraw(master)
+    if os.path.lexists(com12):
+        os.unlink(com12)
+    os.symlink(os.ttyname(slave), com12)
+    try:
+        data = noise(2000, 12)
+        env.write("high.bin", data)
+        for name in ("COM12", "\\\\.\\COM12"):
+            proc = start_wine(env, ["-c" + name, "-ihigh.bin"])
+            got = read_until_exit(master, proc)
+            proc.communicate()
+            c.equal(f"serial: -c{name} reaches the port", (proc.returncode, got), (0, data))
+    finally:
+        os.unlink(com12)
+        os.close(master)
+        os.close(slave)
+
+
 def morlink_serial_line_lost(env, c):
     """The line goes away while a write waits on the port (COM7)."""
     com7 = os.path.join(env.prefix, "dosdevices", "com7")
@@ -503,7 +525,7 @@ def main():
         args.work = work
         env = Env(args)
         for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
-                      morlink_serial_line_lost):
+                      morlink_serial_high_port, morlink_serial_line_lost):
             group(env, c)
     target = f" ({args.label})" if args.label else ""
     print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed{target}")
