@@ -392,14 +392,16 @@ int ConnectOutcome(SOCKET socket, std::uint64_t ullMilliseconds)
 PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds)
 {
     const SOCKET socket = ToSocket(sock);
+    // FIONBIO is built as an unsigned value; ioctlsocket takes a long.
+    const long lNonBlockingCommand = static_cast<long>(FIONBIO);
     u_long ulNonBlocking = 1;
-    if (ioctlsocket(socket, FIONBIO, &ulNonBlocking) != 0)
+    if (ioctlsocket(socket, lNonBlockingCommand, &ulNonBlocking) != 0)
         return PLAT_CONNECT_FAILED;
     int iError = connect(socket, SockAddr(sAddr), AddrLen(sAddr)) == 0 ? 0 : WSAGetLastError();
     if (iError == WSAEWOULDBLOCK)
         iError = ConnectOutcome(socket, ullMilliseconds);
     ulNonBlocking = 0;
-    ioctlsocket(socket, FIONBIO, &ulNonBlocking);
+    ioctlsocket(socket, lNonBlockingCommand, &ulNonBlocking);
     WSASetLastError(iError);
     if (iError == 0)
         return PLAT_CONNECTED;
