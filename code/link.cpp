@@ -58,9 +58,9 @@ int ReceiveSerial(unsigned char* pucBuf, int iSize, LinkInput* peInput)
     EndProcess(ERR_TIMEOUT);
 }
 
-// The device's close, as the receiver thread sees it; once that thread reads
-// no more, read here for the time left.
-PlatPeerEnd CloseSeenByReceiver(std::uint64_t ullEnd)
+// The device's close, as the receiver thread sees it; without a receiver, or
+// once it reads no more, read here for the time left.
+PlatPeerEnd AwaitDeviceClose(std::uint64_t ullEnd)
 {
     for (;;) {
         if (lk_bPeerClosed)
@@ -68,21 +68,20 @@ PlatPeerEnd CloseSeenByReceiver(std::uint64_t ullEnd)
         const std::uint64_t ullNow = PlatNowMs();
         if (ullNow >= ullEnd)
             return PLAT_PEER_SILENT;
-        if (lk_bReceiverGone)
+        if (!lk_bRecv || lk_bReceiverGone)
             return PlatAwaitClose(lk_socketClient, ullEnd - ullNow);
         PlatSleep(10);
     }
 }
 
+// Ends the sending direction, then waits for the device's close. Answers that
+// come meanwhile are read: by the receiver when there is one, else here, and
+// dropped, so that they cannot reset the connection.
 void ConfirmTcpEnd(std::uint64_t ullMs)
 {
     const std::uint64_t ullEnd = PlatNowMs() + ullMs;
-    // Answers are read and dropped meanwhile unless the receiver reads them,
-    // so that they cannot reset the connection.
     PlatSocketFlush(lk_socketClient, false, ullMs);
-    const std::uint64_t ullNow = PlatNowMs();
-    const std::uint64_t ullLeft = ullEnd > ullNow ? ullEnd - ullNow : 0;
-    const PlatPeerEnd eEnd = lk_bRecv ? CloseSeenByReceiver(ullEnd) : PlatAwaitClose(lk_socketClient, ullLeft);
+    const PlatPeerEnd eEnd = AwaitDeviceClose(ullEnd);
     if (eEnd == PLAT_PEER_RESET)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
     if (eEnd == PLAT_PEER_SILENT)
@@ -153,7 +152,7 @@ int LinkSendFile(int fd, int iMax)
 
 bool LinkKeepAlive(void)
 {
-    return !lk_bSerial && PlatSend(lk_socketClient, " ", 1) == 1;
+    return PlatSend(lk_socketClient, " ", 1) == 1;
 }
 
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)

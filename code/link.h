@@ -26,8 +26,8 @@ bool LinkIsStream(void);
 constexpr int LINK_NO_SENDFILE = -2;
 int LinkSendFile(int fd, int iMax);
 
-// The keep-alive byte (one space) once all input is sent: false when the link
-// has none (a serial port) or it could not be sent.
+// The keep-alive byte (one space) on a network link once all input is sent
+// (a serial port has none): false when it could not be sent.
 bool LinkKeepAlive(void);
 
 // What one wait for the device's answers brought.

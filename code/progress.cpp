@@ -81,10 +81,10 @@ void ProgressAdd(int n)
 void ProgressEnd(void)
 {
     const std::uint64_t ullNow = PlatNowMs();
-    if (lk_bTerminal)
+    if (lk_bTerminal) {
         Overwrite("", 0);
-    if (lk_bTerminal)
         std::fputc('\r', stderr);
+    }
     std::fprintf(stderr, gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"),
                  static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow), KiBPerSecond(ullNow));
 }

@@ -16,7 +16,7 @@ add_executable(simdevice simdevice_main.cpp sim_device.cpp)
 
 add_executable(morlink_tests
   morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
-  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_test_util.cpp
+  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_test_util.cpp scratch_dir.cpp
   sim_device.cpp)
 target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads)
 target_compile_definitions(morlink_tests PRIVATE
@@ -29,7 +29,7 @@ gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
 
 # The serial link on pseudo-terminal pairs (never a real port).
 add_executable(morlink_serial_tests
-  morlink_serial_test.cpp morlink_serial_pty.cpp morlink_serial_speed.cpp morlink_test_util.cpp)
+  morlink_serial_test.cpp morlink_serial_pty.cpp morlink_serial_speed.cpp morlink_test_util.cpp scratch_dir.cpp)
 target_link_libraries(morlink_serial_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_serial_tests PRIVATE MORLINK_BIN="$<TARGET_FILE:morlink>")
 add_dependencies(morlink_serial_tests morlink)

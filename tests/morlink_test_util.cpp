@@ -165,26 +165,6 @@ std::string MorlinkPath()
     return MORLINK_BIN;
 }
 
-ScratchDir::ScratchDir()
-{
-    char pcTemplate[] = "/tmp/morlink-test-XXXXXX";
-    if (mkdtemp(pcTemplate) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_dir = pcTemplate;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_dir, ec);
-}
-
-std::string ScratchDir::Write(const std::string& name, const std::string& data) const
-{
-    std::ofstream(Path(name), std::ios::binary) << data;
-    return Path(name);
-}
-
 std::string ReadFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);

@@ -2,6 +2,8 @@
 // scratch directory, and hand-built inputs.
 #pragma once
 
+#include "scratch_dir.h"
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -58,21 +60,6 @@ RunResult RunMorlink(const RunSetup& sSetup);
 RunResult RunArgs(const std::vector<std::string>& args, const std::string& input = "");
 
 std::string MorlinkPath();
-
-// A fresh directory for one test, removed with its contents afterwards.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Dir() const { return m_dir; }
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-    std::string Write(const std::string& name, const std::string& data) const;
-
-private:
-    std::string m_dir;
-};
 
 std::string ReadFile(const std::string& path);
 

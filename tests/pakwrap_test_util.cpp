@@ -82,27 +82,6 @@ std::string PakwrapPath()
     return PAKWRAP_BIN;
 }
 
-ScratchDir::ScratchDir()
-{
-    char pcTemplate[] = "/tmp/pakwrap-test-XXXXXX";
-    if (mkdtemp(pcTemplate) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_dir = pcTemplate;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_dir, ec);
-}
-
-std::string ScratchDir::Write(const std::string& name, const Bytes& data) const
-{
-    std::ofstream file(Path(name), std::ios::binary);
-    file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return Path(name);
-}
-
 Bytes ReadFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);

@@ -3,6 +3,8 @@
 // reference CRC.
 #pragma once
 
+#include "scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -26,21 +28,6 @@ std::string PakwrapPath();
 
 // The help text that a rejected command line shows.
 extern const char kHelpText[];
-
-// A fresh directory for one test, removed with its contents afterwards.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Dir() const { return m_dir; }
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-    std::string Write(const std::string& name, const Bytes& data) const;
-
-private:
-    std::string m_dir;
-};
 
 Bytes ReadFile(const std::string& path);
 bool FileExists(const std::string& path);

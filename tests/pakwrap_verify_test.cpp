@@ -178,7 +178,7 @@ TEST_F(PakwrapVerify, NoKnownKindAndUnreadableFilesFail)
     std::string out;
     EXPECT_EQ(Verify(dir.Write("text", Text("Plain text, no header.\n")), &out), 1);
     EXPECT_EQ(out, "Kind: no known kind\n");
-    EXPECT_EQ(Verify(dir.Write("empty", {}), &out), 1);
+    EXPECT_EQ(Verify(dir.Write("empty", Bytes{}), &out), 1);
     EXPECT_EQ(out, "Kind: no known kind\n");
     // A tag names its layout, whose fields a short file lacks.
     Bytes shortSh3 = Sh3Image(0, 1);

@@ -12,6 +12,7 @@ morlink.exe never runs here without -s127.0.0.1 or a serial port of its own
 """
 
 import argparse
+import contextlib
 import os
 import select
 import socket
@@ -350,45 +351,49 @@ def morlink_serial(env, c):
         os.close(slave)
 
 
-def morlink_serial_high_port(env, c):
-    """Ports above COM9 (COM12) by their name and by the device namespace."""
-    com12 = os.path.join(env.prefix, "dosdevices", "com12")
+@contextlib.contextmanager
+def pty_port(env, com):
+    """A pseudo-terminal as the port COMn of Wine: yields [master], raw; the
+    test may close the master and put -1 in its place."""
+    link = os.path.join(env.prefix, "dosdevices", com)
     master, slave = os.openpty()
     tty.setraw(master)
-    if os.path.lexists(com12):
-        os.unlink(com12)
-    os.symlink(os.ttyname(slave), com12)
+    if os.path.lexists(link):
+        os.unlink(link)
+    os.symlink(os.ttyname(slave), link)
+    fds = [master]
     try:
+        yield fds
+    finally:
+        os.unlink(link)
+        for fd in fds + [slave]:
+            if fd >= 0:
+                os.close(fd)
+
+
+def morlink_serial_high_port(env, c):
+    """Ports above COM9 (COM12) by their name and by the device namespace."""
+    with pty_port(env, "com12") as fds:
         data = noise(2000, 12)
         env.write("high.bin", data)
         for name in ("COM12", "\\\\.\\COM12"):
             proc = start_wine(env, ["-c" + name, "-ihigh.bin"])
-            got = read_until_exit(master, proc)
+            got = read_until_exit(fds[0], proc)
             proc.communicate()
             c.equal(f"serial: -c{name} reaches the port", (proc.returncode, got), (0, data))
-    finally:
-        os.unlink(com12)
-        os.close(master)
-        os.close(slave)
 
 
 def morlink_serial_line_lost(env, c):
     """The line goes away while a write waits on the port (COM7)."""
-    com7 = os.path.join(env.prefix, "dosdevices", "com7")
-    master, slave = os.openpty()
-    tty.setraw(master)
-    if os.path.lexists(com7):
-        os.unlink(com7)
-    os.symlink(os.ttyname(slave), com7)
-    try:
+    with pty_port(env, "com7") as fds:
         env.write("long.bin", b"\x55" * (1 << 20))
         proc = start_wine(env, ["-c7", "-ilong.bin"])
         # Once the first bytes are out, nothing more is read: the port's
         # buffer fills and the next write waits until the line is gone.
-        select.select([master], [], [], 20)
+        select.select([fds[0]], [], [], 20)
         time.sleep(0.5)
-        os.close(master)
-        master = -1
+        os.close(fds[0])
+        fds[0] = -1
         try:
             _, err = proc.communicate(timeout=30)
         except subprocess.TimeoutExpired:
@@ -401,11 +406,6 @@ def morlink_serial_line_lost(env, c):
         last = message.splitlines()[-1] if message.strip() else ""
         c.check("serial: a failed write gives the system's message",
                 last != "" and "error during sending" not in message, repr(message[-300:]))
-    finally:
-        os.unlink(com7)
-        if master >= 0:
-            os.close(master)
-        os.close(slave)
 
 
 # ---------------------------------------------------------------------------

@@ -111,7 +111,6 @@ def tcp_send(work):
     ratio_line("morlink/nc, from a pipe", r["morlink pipe"], r["nc pipe"], 1.05)
     ratio_line("morlink/socat, from a pipe", r["morlink pipe"], r["socat pipe"])
     cost_lines(r, size)
-    os.unlink(path)
 
 
 def udp_send(work):
@@ -121,7 +120,6 @@ def udp_send(work):
     print(f"UDP send, 64 MiB in 1022-byte datagrams, {RUNS} alternating rounds; ratio of times")
     ratio_line("morlink/socat -b1022", r["morlink"], r["socat"], 1.00)
     cost_lines(r, size)
-    os.unlink(path)
 
 
 def receive(work):
