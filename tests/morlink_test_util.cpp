@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,7 +63,7 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
     int fdOut = OpenOrThrow(m_dirIo + "/out", O_WRONLY | O_CREAT);
     int fdErr = OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT);
 
-    std::string sPath = MorlinkPath();
+    std::string sPath = sSetup.program.empty() ? MorlinkPath() : sSetup.program;
     std::vector<std::string> vArgs = {sSetup.argv0.empty() ? sPath : sSetup.argv0};
     vArgs.insert(vArgs.end(), sSetup.args.begin(), sSetup.args.end());
     std::vector<std::string> vEnv = Environment(sSetup);
@@ -143,18 +144,15 @@ bool UnprivilegedUser(RunSetup* psSetup)
     const passwd* psUser = getpwnam("nobody");
     if (psUser == nullptr)
         return false;
-    // That user must reach the program: a build tree below a directory that
-    // only its owner may enter (as /root is) is out of its reach.
-    std::string sPath = MorlinkPath();
-    pid_t pid = fork();
-    if (pid == 0) {
-        bool bReach = setgroups(0, nullptr) == 0 && setgid(psUser->pw_gid) == 0 && setuid(psUser->pw_uid) == 0 &&
-                      access(sPath.c_str(), X_OK) == 0;
-        _exit(bReach ? 0 : 1);
-    }
-    int iStatus = 0;
-    if (pid < 0 || waitpid(pid, &iStatus, 0) != pid || !WIFEXITED(iStatus) || WEXITSTATUS(iStatus) != 0)
+    // A copy of the program that the user can reach wherever the build tree
+    // lies (below /root, or a private temporary folder, it cannot).
+    static ScratchDir s_dir;
+    const std::string sCopy = s_dir.Path("morlink");
+    std::error_code ec;
+    std::filesystem::copy_file(MorlinkPath(), sCopy, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec || chmod(s_dir.Dir().c_str(), 0755) != 0 || chmod(sCopy.c_str(), 0755) != 0)
         return false;
+    psSetup->program = sCopy;
     psSetup->iUid = static_cast<int>(psUser->pw_uid);
     psSetup->iGid = static_cast<int>(psUser->pw_gid);
     return true;

@@ -20,12 +20,14 @@ struct RunSetup {
     bool bCloseStdin = false;
     bool bCloseStderr = false;
     double dKillAfter = 60;  // seconds; a run still going then is killed
+    std::string program;     // empty: the binary under test
     int iUid = -1;           // run as this user (and its group), from root
     int iGid = -1;
 };
 
-// A user without privileges to run the sender as: nobody when the tests run
-// as root, else the tests' own user. False when there is none.
+// A user without privileges to run the sender as: nobody, with a copy of the
+// program that it can reach, when the tests run as root, else the tests' own
+// user. False when there is none.
 bool UnprivilegedUser(RunSetup* psSetup);
 
 struct RunResult {
