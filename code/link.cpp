@@ -19,6 +19,11 @@ bool lk_bSerial;
 // reads no more.
 std::atomic<bool> lk_bPeerClosed{false};
 std::atomic<bool> lk_bReceiverGone{false};
+// Set once -e has ended the sending direction: no keep-alive byte can go out.
+std::atomic<bool> lk_bSendingEnded{false};
+
+// How often the wait for the device's confirmation looks at the connection.
+constexpr std::uint64_t CONFIRM_POLL_MS = 10;
 
 int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
 {
@@ -52,49 +57,55 @@ int ReceiveSerial(unsigned char* pucBuf, int iSize, LinkInput* peInput)
     return n;
 }
 
-[[noreturn]] void ConfirmTimeout(void)
+// The device's answers during the wait for its close: read by the receiver
+// thread while it reads, else read here and dropped, so that they cannot reset
+// the connection. Waits up to ullMs for them; a reset is a failed send.
+void TakeAnswers(std::uint64_t ullMs)
 {
-    HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
-    EndProcess(ERR_TIMEOUT);
+    if ((lk_bRecv && !lk_bReceiverGone) || lk_bPeerClosed) {
+        PlatSleep(ullMs);
+        return;
+    }
+    if (PlatWaitReadable(lk_socketClient, ullMs) != 1)
+        return;
+    unsigned char pucBuf[4096];
+    const int n = PlatRecv(lk_socketClient, pucBuf, sizeof pucBuf);
+    if (n == 0)
+        lk_bPeerClosed = true;
+    else if (n < 0)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
 }
 
-// The device's close, as the receiver thread sees it; without a receiver, or
-// once it reads no more, read here for the time left.
-PlatPeerEnd AwaitDeviceClose(std::uint64_t ullEnd)
+// Ends the sending direction, then waits for the device to confirm the job:
+// it has closed its side and acknowledged every byte, with no error on the
+// way. ullMs bounds the whole wait; when it is up, the connection's state is
+// read once more. A reset or a socket error at any point is a failed send.
+bool ConfirmTcpEnd(std::uint64_t ullMs)
 {
+    const std::uint64_t ullEnd = PlatNowMs() + ullMs;
+    lk_bSendingEnded = true;
+    if (!PlatSocketEndSending(lk_socketClient))
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
     for (;;) {
-        if (lk_bPeerClosed)
-            return PLAT_PEER_CLOSED;
         const std::uint64_t ullNow = PlatNowMs();
-        if (ullNow >= ullEnd)
-            return PLAT_PEER_SILENT;
-        if (!lk_bRecv || lk_bReceiverGone)
-            return PlatAwaitClose(lk_socketClient, ullEnd - ullNow);
-        PlatSleep(10);
+        const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
+        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS);
+        const PlatSendState eState = PlatSocketSendState(lk_socketClient);
+        if (eState == PLAT_SEND_FAILED)
+            HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+        if (lk_bPeerClosed && eState == PLAT_SEND_DELIVERED)
+            return true;
+        if (ullLeft == 0)
+            return false;
     }
 }
 
-// Ends the sending direction, then waits for the device's close. Answers that
-// come meanwhile are read: by the receiver when there is one, else here, and
-// dropped, so that they cannot reset the connection.
-void ConfirmTcpEnd(std::uint64_t ullMs)
-{
-    const std::uint64_t ullEnd = PlatNowMs() + ullMs;
-    PlatSocketFlush(lk_socketClient, false, ullMs);
-    const PlatPeerEnd eEnd = AwaitDeviceClose(ullEnd);
-    if (eEnd == PLAT_PEER_RESET)
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-    if (eEnd == PLAT_PEER_SILENT)
-        ConfirmTimeout();
-}
-
-void ConfirmSerialEnd(std::uint64_t ullMs)
+bool ConfirmSerialEnd(std::uint64_t ullMs)
 {
     const int iResult = SerialDrain(lk_handleSerial, ullMs);
     if (iResult < 0)
         HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
-    if (iResult == 0)
-        ConfirmTimeout();
+    return iResult != 0;
 }
 
 }  // namespace
@@ -152,6 +163,10 @@ int LinkSendFile(int fd, int iMax)
 
 bool LinkKeepAlive(void)
 {
+    // Once the sending direction is ended nothing can be sent, and nothing
+    // needs to be: the connection stays open for the device's answers.
+    if (lk_bSendingEnded)
+        return true;
     return PlatSend(lk_socketClient, " ", 1) == 1;
 }
 
@@ -167,13 +182,12 @@ void LinkStopReceiving(void)
     lk_bReceiverGone = true;
 }
 
-void LinkConfirmEnd(void)
+bool LinkConfirmEnd(void)
 {
     const std::uint64_t ullMs = std::uint64_t{lk_ulConfirmSeconds} * 1000;
     if (lk_bSerial)
-        ConfirmSerialEnd(ullMs);
-    else if (!lk_bUDP)
-        ConfirmTcpEnd(ullMs);
+        return ConfirmSerialEnd(ullMs);
+    return lk_bUDP || ConfirmTcpEnd(ullMs);
 }
 
 void LinkFinishSending(void)

@@ -27,7 +27,8 @@ constexpr int LINK_NO_SENDFILE = -2;
 int LinkSendFile(int fd, int iMax);
 
 // The keep-alive byte (one space) on a network link once all input is sent
-// (a serial port has none): false when it could not be sent.
+// (a serial port has none): false when it could not be sent. Once -e has
+// ended the sending direction, nothing is sent and the answer is true.
 bool LinkKeepAlive(void);
 
 // What one wait for the device's answers brought.
@@ -47,12 +48,13 @@ LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount);
 void LinkStopReceiving(void);
 
 // -e: after the last byte, waits up to lk_ulConfirmSeconds for the device to
-// confirm the job: on TCP by closing the connection in order (read by the
-// receiver thread when there is one, else read and dropped here), on a serial
-// port by the port having sent every byte. A reset is a failed send (251);
-// no confirmation in time reports "Timeout" and ends with status 1. UDP has
-// nothing to confirm.
-void LinkConfirmEnd(void);
+// confirm the job: on TCP by acknowledging every byte and closing the
+// connection in order (read by the receiver thread while it reads, else read
+// and dropped here), on a serial port by the port having sent every byte.
+// True when confirmed (UDP has nothing to confirm), false when the time is up;
+// a reset or a socket error is a failed send (251). From then on the
+// keep-alive sends nothing.
+bool LinkConfirmEnd(void);
 
 // Sees everything sent delivered, leaving the link open for the receiver.
 void LinkFinishSending(void);

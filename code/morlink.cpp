@@ -157,6 +157,16 @@ void SendInput(int fd)
     }
 }
 
+// The device did not confirm the job in time: what the receiver holds back is
+// written (unless told to end once sent), then "Timeout" ends the run.
+[[noreturn]] void EndUnconfirmed(void)
+{
+    if (lk_bRecv)
+        StopReceiver(!lk_bRecvExitWhenSend);
+    HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
+    EndProcess(ERR_TIMEOUT);
+}
+
 void CloseAll(void)
 {
     if (lk_pFileI != nullptr)
@@ -194,8 +204,8 @@ int main(int argc, char** argv)
     if (lk_bProgress)
         ProgressEnd();
     lk_bInputFinished = 1;
-    if (lk_bConfirmEnd)
-        LinkConfirmEnd();
+    if (lk_bConfirmEnd && !LinkConfirmEnd())
+        EndUnconfirmed();
     if (lk_bRecv) {
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.

@@ -68,6 +68,14 @@ void PlatThreadJoin(PlatThread thread);
 // Lets the thread end by itself, never waited for.
 void PlatThreadDetach(PlatThread thread);
 
+// A lock that both threads may take. A PlatLock with static storage (all
+// zero) is ready to use; it is never destroyed.
+struct PlatLock {
+    alignas(16) unsigned char pucData[64];
+};
+void PlatLockTake(PlatLock* psLock);
+void PlatLockGive(PlatLock* psLock);
+
 // Writes up to len bytes to fd, unbuffered: the count written, or -1.
 int PlatWrite(int fd, const void* pData, int len);
 
@@ -134,16 +142,18 @@ void PlatSocketClose(PlatSocket sock);
 // meanwhile is read and dropped when bDiscard is set (else another thread
 // reads it). Gives up after ullStallMs without progress.
 void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
-// How a connection whose sending direction has ended came to its end.
-enum PlatPeerEnd {
-    PLAT_PEER_CLOSED,  // the peer closed it in order
-    PLAT_PEER_RESET,   // the peer reset it (the last error tells)
-    PLAT_PEER_SILENT,  // the time passed first
-};
+// Ends the sending direction of a connection; false when the system refuses
+// (the connection is already gone), with the reason as the last error.
+bool PlatSocketEndSending(PlatSocket sock);
 
-// Waits up to ullMilliseconds for the peer to end the connection, reading and
-// dropping what it still sends.
-PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds);
+// What became of the bytes sent on a connection.
+enum PlatSendState {
+    PLAT_SEND_DELIVERED,  // the peer has acknowledged every byte (where the
+                          // system cannot tell: no error has shown)
+    PLAT_SEND_PENDING,    // bytes are still on their way
+    PLAT_SEND_FAILED,     // a reset or another socket error (the last error tells)
+};
+PlatSendState PlatSocketSendState(PlatSocket sock);
 
 // Ends both directions of a connection but keeps the socket open, so that
 // another thread still using it meets an error rather than a reused descriptor.

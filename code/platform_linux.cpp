@@ -185,6 +185,20 @@ void PlatThreadDetach(PlatThread thread)
     pthread_detach(static_cast<pthread_t>(thread));
 }
 
+// A default mutex of the C library is all zero bytes when it is initialised
+// statically, as a zeroed PlatLock is.
+static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatLock::pucData));
+
+void PlatLockTake(PlatLock* psLock)
+{
+    pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(psLock->pucData));
+}
+
+void PlatLockGive(PlatLock* psLock)
+{
+    pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(psLock->pucData));
+}
+
 int PlatWrite(int fd, const void* pData, int len)
 {
     return static_cast<int>(RetryInterrupted([&] { return write(fd, pData, static_cast<std::size_t>(len)); }));
@@ -310,20 +324,20 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
         DropArrived(fd);
 }
 
-PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds)
+bool PlatSocketEndSending(PlatSocket sock)
 {
-    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
-    char pcBuf[4096];
-    for (;;) {
-        const std::uint64_t ullNow = PlatNowMs();
-        if (ullNow >= ullEnd || WaitReadableFd(ToFd(sock), ullEnd - ullNow) == 0)
-            return PLAT_PEER_SILENT;
-        const ssize_t n = RetryInterrupted([&] { return recv(ToFd(sock), pcBuf, sizeof pcBuf, MSG_DONTWAIT); });
-        if (n == 0)
-            return PLAT_PEER_CLOSED;
-        if (n < 0 && errno != EAGAIN)
-            return PLAT_PEER_RESET;
+    return shutdown(ToFd(sock), SHUT_WR) == 0;
+}
+
+PlatSendState PlatSocketSendState(PlatSocket sock)
+{
+    int iError = 0;
+    socklen_t len = sizeof iError;
+    if (getsockopt(ToFd(sock), SOL_SOCKET, SO_ERROR, &iError, &len) != 0 || iError != 0) {
+        errno = iError != 0 ? iError : errno;
+        return PLAT_SEND_FAILED;
     }
+    return UnacknowledgedBytes(ToFd(sock)) > 0 ? PLAT_SEND_PENDING : PLAT_SEND_DELIVERED;
 }
 
 void PlatSocketShutdown(PlatSocket sock)

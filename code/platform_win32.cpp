@@ -200,6 +200,20 @@ void PlatThreadDetach(PlatThread thread)
     CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
+// A slim reader/writer lock is all zero bytes when unlocked (SRWLOCK_INIT),
+// as a zeroed PlatLock is.
+static_assert(sizeof(SRWLOCK) <= sizeof(PlatLock::pucData));
+
+void PlatLockTake(PlatLock* psLock)
+{
+    AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(psLock->pucData));
+}
+
+void PlatLockGive(PlatLock* psLock)
+{
+    ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(psLock->pucData));
+}
+
 int PlatWrite(int fd, const void* pData, int len)
 {
     return _write(fd, pData, static_cast<unsigned int>(len));
@@ -329,20 +343,23 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
             return;
 }
 
-PlatPeerEnd PlatAwaitClose(PlatSocket sock, std::uint64_t ullMilliseconds)
+bool PlatSocketEndSending(PlatSocket sock)
 {
-    const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
-    char pcBuf[4096];
-    for (;;) {
-        const std::uint64_t ullNow = PlatNowMs();
-        if (ullNow >= ullEnd || PlatWaitReadable(sock, ullEnd - ullNow) == 0)
-            return PLAT_PEER_SILENT;
-        const int n = recv(ToSocket(sock), pcBuf, sizeof pcBuf, 0);
-        if (n == 0)
-            return PLAT_PEER_CLOSED;
-        if (n < 0)
-            return PLAT_PEER_RESET;
+    return shutdown(ToSocket(sock), SD_SEND) == 0;
+}
+
+PlatSendState PlatSocketSendState(PlatSocket sock)
+{
+    // Windows cannot tell which bytes the peer has acknowledged: only an error
+    // that has shown (a reset) tells that they did not arrive.
+    int iError = 0;
+    int len = sizeof iError;
+    if (getsockopt(ToSocket(sock), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&iError), &len) != 0 || iError != 0) {
+        if (iError != 0)
+            WSASetLastError(iError);
+        return PLAT_SEND_FAILED;
     }
+    return PLAT_SEND_DELIVERED;
 }
 
 void PlatSocketShutdown(PlatSocket sock)

@@ -25,10 +25,22 @@ int lk_fdOut = 1;
 PlatThread lk_thread;
 bool lk_bThreadStarted;
 
+// Held while the filter works on received data. An end of the process that
+// stops the receiver takes it for good, so that the filter's state stays as
+// it is while the held answer is written.
+PlatLock lk_sFilterLock;
+
+void FlushHeld(void)
+{
+    PlatLockTake(&lk_sFilterLock);
+    FilterFlush(lk_fdOut);
+    PlatLockGive(&lk_sFilterLock);
+}
+
 // Receiving ends: an answer still held back by the filter is written first.
 void ReportTimeout(void)
 {
-    FilterFlush(lk_fdOut);
+    FlushHeld();
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
 }
 
@@ -36,6 +48,7 @@ void ReportTimeout(void)
 // has consumed all of it; what the filter passes on unchanged goes in one.
 void HandOver(int n)
 {
+    PlatLockTake(&lk_sFilterLock);
     for (int iDone = 0; iDone < n;) {
         const int iLeft = n - iDone;
         const int iBulk = FilterBulkLength(iLeft);
@@ -44,6 +57,7 @@ void HandOver(int n)
             iConsumed += HandleData(lk_fdOut, pucBuf + iDone + iConsumed, iPiece - iConsumed);
         iDone += iPiece;
     }
+    PlatLockGive(&lk_sFilterLock);
 }
 
 // A silent period has passed; true to go on waiting. In keep-alive mode a
@@ -65,7 +79,7 @@ bool Silence(void)
 // ends at once.
 void ConnectionClosed(std::uint64_t ullLastData)
 {
-    FilterFlush(lk_fdOut);
+    FlushHeld();
     if (lk_ulTimeout == 0)
         return;
     std::uint64_t ullLimit = std::uint64_t{lk_ulTimeout} * 1000;
@@ -113,7 +127,6 @@ void Receive(void)
 
 void RecvThread(void)
 {
-    lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
     if (!PlatSetBinary(lk_fdOut))
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     Receive();
@@ -124,6 +137,7 @@ void RecvThread(void)
 
 void StartReceiver(void)
 {
+    lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
     lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
     if (!lk_bThreadStarted)
         LinkStopReceiving();
@@ -139,4 +153,13 @@ void LeaveReceiver(void)
 {
     if (lk_bThreadStarted)
         PlatThreadDetach(lk_thread);
+}
+
+void StopReceiver(bool bFlush)
+{
+    if (!lk_bThreadStarted)
+        return;
+    PlatLockTake(&lk_sFilterLock);  // never given back: the process ends
+    if (bFlush)
+        FilterFlush(lk_fdOut);
 }

@@ -11,3 +11,9 @@ void WaitReceiver(void);
 
 // Leaves the receiver thread to end with the process, never waited for.
 void LeaveReceiver(void);
+
+// For an end of the process while the receiver may still run: waits until the
+// filter is done with the block in hand and keeps it from taking another,
+// then (bFlush) writes the answer that the filter holds back. The process
+// must end afterwards.
+void StopReceiver(bool bFlush);

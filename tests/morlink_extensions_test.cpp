@@ -2,8 +2,10 @@
 // device (-w), confirming the end of a job (-e), progress (-g) and IPv6.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
@@ -73,6 +75,11 @@ TEST(Confirm, TheDevicesCloseConfirmsTheJob)
         {{"-e"}, {"recv:100000", "reset"}, SimBuffer::SMALL, true, 251, "error during sending\n"},
         {{"-e5", "-r"}, {"recv:3", "send:hello", "close"}, SimBuffer::KERNEL, false, 0, ""},
         {{"-e1", "-rs9"}, {"recv:3", "hold:5000"}, SimBuffer::KERNEL, false, 1, "Timeout\n"},
+        // The time limit bounds the whole wait; when it is up, the
+        // connection's state decides.
+        {{"-e3"}, {"recv:3", "hold:500", "reset"}, SimBuffer::KERNEL, false, 251, "error during sending\n"},
+        {{"-e1"}, {"recv:3", "hold:2000", "reset"}, SimBuffer::KERNEL, false, 1, "Timeout\n"},
+        {{"-e3"}, {"recv:3", "hold:500", "close"}, SimBuffer::KERNEL, false, 0, ""},
     };
     for (const ConfirmCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args) + testing::PrintToString(c.steps));
@@ -88,6 +95,62 @@ TEST(Confirm, TheDevicesCloseConfirmsTheJob)
         EXPECT_EQ(r.err, c.err);
         EXPECT_LT(r.dWall, 4.0);
     }
+}
+
+// The device takes 100 bytes and closes; the rest of the job reaches it only
+// afterwards (the test holds it back in a pipe) and is refused with a reset.
+TEST(Confirm, ACloseBeforeTheWholeJobIsAFailedSend)
+{
+    for (const Strings& args : {Strings{"-e3"}, Strings{"-r", "-e3"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        SimDevice dev;
+        dev.Play(SimScript({"recv:100", "close"}), false, 10000);
+        ScratchDir dir;
+        const std::string fifo = dir.Path("input.fifo");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        RunSetup sSetup = Sender({dev.TcpPortArg(), "-i" + fifo}, "");
+        sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
+        SenderProcess sender(sSetup);
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const std::string first(100, 'a'), rest(3000, 'b');
+        ASSERT_EQ(write(fd, first.data(), first.size()), 100);
+        dev.Wait();
+        ASSERT_EQ(write(fd, rest.data(), rest.size()), 3000);
+        close(fd);
+        RunResult r = sender.Wait();
+        EXPECT_EQ(r.iStatus, 251);
+        EXPECT_EQ(r.err, "error during sending\n");
+    }
+}
+
+// A device that ends its side early and goes on reading confirms the job once
+// it has taken every byte.
+TEST(Confirm, AnEarlyCloseCountsOnceEverythingIsTaken)
+{
+    const std::string job = Noise(100000, 7);
+    SimDevice dev(SimBuffer::SMALL);
+    dev.Play(SimScript({"shut", "hold:1000", "recv:100000", "sleep:3000"}), false, 10000);
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-e5"}, job));
+    dev.Finish();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_GE(r.dWall, 0.9) << "confirmed before the device took the job";
+    EXPECT_LT(r.dWall, 3.0) << "the device's close came long before";
+    EXPECT_EQ(dev.connections.at(0), job);
+}
+
+// A slow device that never closes: the time limit ends the wait long before
+// the transfer would have ended (20 KiB/s for 64 KiB, of which the kernels
+// hold at least 32 KiB once the sender has handed over the last byte).
+TEST(Confirm, ASlowDeviceIsNotWaitedForPastTheLimit)
+{
+    SimDevice dev(SimBuffer::SMALL);
+    dev.Play(SimScript({"trickle:1024"}), false, 20000);
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-e1"}, std::string(65536, 'x')));
+    dev.Finish();
+    EXPECT_EQ(r.iStatus, 1);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_LT(dev.ReceivedCount(), 65536u) << "the run waited for the whole transfer";
 }
 
 TEST(Progress, SummaryLineCountsTheInput)

@@ -75,6 +75,19 @@ TEST(Receive, KeepAliveSendsSpacesAfterTheInputAndNeverTimesOut)
     EXPECT_EQ(rec.substr(3), std::string(rec.size() - 3, ' '));
 }
 
+// Once -e has ended the sending direction, no keep-alive byte can go out: the
+// receiver goes on reading, and reports silence only after the device closes.
+TEST(Receive, KeepAliveAfterTheConfirmationWaitGoesOnReading)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r*3", "-e8"}, "job", {"recv:3", "hold:4000", "send:late", "close"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "late");
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 6.9) << "the time-out counts from the last data";
+    EXPECT_EQ(dev.connections.at(0), "job") << "no keep-alive byte after the end of sending";
+}
+
 TEST(Receive, DeviceClosingEndsTheReceiverWithoutSpinning)
 {
     SimDevice quick;
@@ -144,21 +157,44 @@ TEST(Receive, RemoteConsoleOverUdp)
 TEST(Receive, UnfinishedAnswerWrittenWhenReceivingEnds)
 {
     struct Case {
-        std::string sTimeout, sAnswer, sEnd, sOut;
+        Strings args;
+        std::string sAnswer, sEnd, sOut;
         int iStatus;
     };
     const std::string SOH = "\x01";
     const Case cases[] = {
-        {"-r1", "ab\\x01XYZ partial", "sleep:0", "ab" + SOH + "XYZ partial", 0},
-        {"-rt1", "\\x01TD\"Hel", "sleep:0", SOH + "TD\"Hel", 1},
-        {"-r", "\\x01AOK;1", "close", SOH + "AOK;1", 0},
+        {{"-r1"}, "ab\\x01XYZ partial", "sleep:0", "ab" + SOH + "XYZ partial", 0},
+        {{"-rt1"}, "\\x01TD\"Hel", "sleep:0", SOH + "TD\"Hel", 1},
+        {{"-r"}, "\\x01AOK;1", "close", SOH + "AOK;1", 0},
     };
     for (const Case& c : cases) {
         SimDevice dev;
-        RunResult r = Talk(dev, {c.sTimeout, "-l", "-m1"}, "job", {"recv:3", "send:" + c.sAnswer, c.sEnd});
+        Strings args = c.args;
+        args.insert(args.end(), {"-l", "-m1"});
+        RunResult r = Talk(dev, args, "job", {"recv:3", "send:" + c.sAnswer, c.sEnd});
         EXPECT_EQ(r.out, c.sOut) << c.sAnswer;
         EXPECT_EQ(r.iStatus, c.iStatus) << c.sAnswer;
     }
+}
+
+// The end of the wait for the device's confirmation (-e) ends receiving too:
+// the held answer is written every time, unless told to end once sent.
+TEST(Receive, UnfinishedAnswerWrittenWhenTheConfirmationTimesOut)
+{
+    const std::pair<Strings, std::string> cases[] = {
+        {{"-l", "-r", "-e1"}, "pre\x01TD\"half"},
+        {{"-l", "-r2", "-e1"}, "pre\x01TD\"half"},
+        {{"-l", "-rs", "-e1"}, "pre"},
+    };
+    for (const auto& [args, sOut] : cases)
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(testing::PrintToString(args));
+            SimDevice dev;
+            RunResult r = Talk(dev, args, "job", {"send:pre\\x01TD\"half", "recv:3", "hold:5000"});
+            EXPECT_EQ(r.out, sOut);
+            EXPECT_EQ(r.err, "Timeout\n");
+            EXPECT_EQ(r.iStatus, 1);
+        }
 }
 
 // A size answer whose second number is given up still announces its data.

@@ -114,9 +114,10 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
         SimStep::Kind eKind;
         bool bNumber;
     } asKinds[] = {
-        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},  {"send", SimStep::SEND, false},
-        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},  {"hold", SimStep::HOLD, true},
-        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false}};
+        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},    {"send", SimStep::SEND, false},
+        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},    {"hold", SimStep::HOLD, true},
+        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false},   {"reset", SimStep::RESET, false},
+        {"shut", SimStep::SHUT, false},   {"trickle", SimStep::TRICKLE, true}};
     std::size_t uColon = sText.find(':');
     std::string sName = sText.substr(0, uColon);
     std::string sArg = uColon == std::string::npos ? "" : sText.substr(uColon + 1);
@@ -323,6 +324,23 @@ bool SimDevice::Step(const SimStep& sStep)
     case SimStep::STALL:
         m_bStalled = true;
         return true;
+    case SimStep::SHUT:
+        return shutdown(m_fdSession, SHUT_WR) == 0;
+    case SimStep::TRICKLE:
+        // Stalled, so that what is still queued when the session is stopped
+        // stays unread: the count shows what the device had taken by then.
+        m_bStalled = true;
+        while (!m_bStop && NowMs() < m_ullDeadline) {
+            usleep(50000);
+            char pcBuf[65536];
+            const std::size_t size = std::min<std::size_t>(sizeof pcBuf, sStep.ullValue);
+            const ssize_t n = recv(m_fdSession, pcBuf, size, MSG_DONTWAIT);
+            if (n == 0)
+                return false;
+            if (n > 0)
+                Record(pcBuf, static_cast<std::size_t>(n));
+        }
+        return false;
     case SimStep::RESET: {
         linger sLinger = {1, 0};
         setsockopt(m_fdSession, SOL_SOCKET, SO_LINGER, &sLinger, sizeof sLinger);

@@ -14,23 +14,25 @@
 // One step of a device's script.
 struct SimStep {
     enum Kind {
-        RECV,   // wait until ullValue bytes in all have come
-        QUIET,  // wait until nothing has come for ullValue ms
-        SEND,   // send sData
-        BLOB,   // send ullValue bytes of a fixed pattern (SimBlobByte)
-        SLEEP,  // wait ullValue ms, still reading
-        HOLD,   // read nothing for ullValue ms: the sender's data pile up,
-                // and are read afterwards even if the sender has closed
-        STALL,  // stop reading for good
-        CLOSE,  // close the connection
-        RESET,  // reset the connection
+        RECV,     // wait until ullValue bytes in all have come
+        QUIET,    // wait until nothing has come for ullValue ms
+        SEND,     // send sData
+        BLOB,     // send ullValue bytes of a fixed pattern (SimBlobByte)
+        SLEEP,    // wait ullValue ms, still reading
+        HOLD,     // read nothing for ullValue ms: the sender's data pile up,
+                  // and are read afterwards even if the sender has closed
+        STALL,    // stop reading for good
+        SHUT,     // end the sending direction, go on reading
+        TRICKLE,  // from now on read at most ullValue bytes every 50 ms
+        CLOSE,    // close the connection
+        RESET,    // reset the connection
     } eKind;
     std::uint64_t ullValue = 0;
     std::string sData;
 };
 
 // Reads one step from its text form: recv:N quiet:MS send:TEXT blob:N sleep:MS
-// hold:MS stall close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
+// hold:MS stall shut trickle:N close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
 bool SimParseStep(const std::string& sText, SimStep* psStep);
 
 // A script from the steps' text forms; a malformed step throws.
