@@ -84,6 +84,9 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
             close(0);
         if (sSetup.bCloseStderr)
             close(2);
+        // A run ended by a signal that dumps core (SIGQUIT) leaves no core file.
+        const rlimit sNoCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &sNoCore);
         if (sSetup.iUid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(sSetup.iGid)) != 0 ||
                                  setuid(static_cast<uid_t>(sSetup.iUid)) != 0))
             _exit(126);
