@@ -44,9 +44,14 @@ void SendFrame(const char* pcCommand)
 
 // True when creating the output would empty the input file before it is sent:
 // the same name, or another name of the same file. A device or a pipe, such
-// as /dev/null, may well be both.
+// as /dev/null, may well be both. Standard input counts when it is read from
+// a regular file.
 bool OutputIsInput(void)
 {
+    if (lk_pFileI == nullptr) {
+        const int fdStdin = PlatFileNo(stdin);
+        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, lk_pcOFilename);
+    }
     int fd = PlatFileNo(lk_pFileI);
     if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
         return false;
@@ -65,7 +70,7 @@ void OpenFiles(void)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
     if (lk_pcOFilename[0] != '\0') {
-        if (lk_pFileI != nullptr && OutputIsInput())
+        if (OutputIsInput())
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
         lk_pFileO = std::fopen(lk_pcOFilename, "wb");
         if (lk_pFileO == nullptr)
