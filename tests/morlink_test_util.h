@@ -50,6 +50,7 @@ public:
     explicit SenderProcess(const RunSetup& sSetup);
     RunResult Wait();
     void Signal(int iSignal);
+    int Pid() const { return m_pid; }
 
 private:
     std::string m_dirIo;

@@ -113,10 +113,10 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
         const char* pcName;
         SimStep::Kind eKind;
         bool bNumber;
-    } asKinds[] = {
-        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},  {"send", SimStep::SEND, false},
-        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},  {"hold", SimStep::HOLD, true},
-        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false}};
+    } asKinds[] = {{"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},  {"send", SimStep::SEND, false},
+                   {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},  {"hold", SimStep::HOLD, true},
+                   {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false}, {"reset", SimStep::RESET, false},
+                   {"gate", SimStep::GATE, false}};
     std::size_t uColon = sText.find(':');
     std::string sName = sText.substr(0, uColon);
     std::string sArg = uColon == std::string::npos ? "" : sText.substr(uColon + 1);
@@ -323,6 +323,11 @@ bool SimDevice::Step(const SimStep& sStep)
     case SimStep::STALL:
         m_bStalled = true;
         return true;
+    case SimStep::GATE:
+        // What the sender sends meanwhile stays queued, even after it closes.
+        while (!m_bGateOpen && !m_bStop && NowMs() < m_ullDeadline)
+            usleep(10000);
+        return !m_bStop && NowMs() < m_ullDeadline;
     case SimStep::RESET: {
         linger sLinger = {1, 0};
         setsockopt(m_fdSession, SOL_SOCKET, SO_LINGER, &sLinger, sizeof sLinger);
