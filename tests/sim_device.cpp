@@ -397,6 +397,11 @@ void RefusingPort::Listen()
         throw std::runtime_error("listen failed");
 }
 
+int RefusingPort::AcceptOne()
+{
+    return accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
 std::string RefusingPort::Accept()
 {
     const int fd = accept(m_fd, nullptr, nullptr);

@@ -140,9 +140,10 @@ public:
     RefusingPort& operator=(const RefusingPort&) = delete;
     std::string PortArg() const { return "-p" + std::to_string(m_usPort); }
     // From now on the port takes connections (a device that has come up);
-    // Accept() reads all of the first one.
+    // Accept() reads all of the first one, AcceptOne() hands it over.
     void Listen();
     std::string Accept();
+    int AcceptOne();
 
 private:
     int m_fd = -1;
