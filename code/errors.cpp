@@ -8,6 +8,7 @@
 
 #include "ending.h"
 #include "platform.h"
+#include "progress.h"
 #include "settings.h"
 
 // Marks a text for the message catalogue; it is translated where it is printed.
@@ -58,6 +59,7 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     const bool bEnds = iCode != ERR_TIMEOUT || lk_bRecvExitWhenTimeout;
     if (bEnds && !ClaimEnd())
         EndProcess(iCode);
+    ProgressHold();
     if (gl_bDebug)
         std::fprintf(stderr, "%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
 
@@ -71,8 +73,10 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
         PrintSystemMessage(iLastError);
     }
 
-    if (!bEnds)
+    if (!bEnds) {
+        ProgressResume();
         return;
+    }
 
     // The clean-up comes before the debug pause, so that the other thread
     // meets a link that is shut down rather than going on with it.

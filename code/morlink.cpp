@@ -36,6 +36,12 @@ unsigned char pucBuf[STREAM_BLOCK_SIZE];
 // The input file's size, 0 for standard input or when the system cannot tell.
 std::uint64_t lk_ullInputSize;
 
+// What may still follow the prologue: with the MemCard frame and a regular
+// input file, the length the frame announces, so that a file that grows while
+// it is sent is cut there; otherwise the input to its end.
+constexpr std::uint64_t NO_LIMIT = UINT64_MAX;
+std::uint64_t lk_ullLeft = NO_LIMIT;
+
 // Sends one command frame; its text is cut to 1021 characters.
 void SendFrame(const char* pcCommand)
 {
@@ -44,9 +50,14 @@ void SendFrame(const char* pcCommand)
 
 // True when creating the output would empty the input file before it is sent:
 // the same name, or another name of the same file. A device or a pipe, such
-// as /dev/null, may well be both.
+// as /dev/null, may well be both. Standard input counts when it is read from
+// a regular file.
 bool OutputIsInput(void)
 {
+    if (lk_pFileI == nullptr) {
+        const int fdStdin = PlatFileNo(stdin);
+        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, lk_pcOFilename);
+    }
     int fd = PlatFileNo(lk_pFileI);
     if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
         return false;
@@ -65,7 +76,7 @@ void OpenFiles(void)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
     if (lk_pcOFilename[0] != '\0') {
-        if (lk_pFileI != nullptr && OutputIsInput())
+        if (OutputIsInput())
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
         lk_pFileO = std::fopen(lk_pcOFilename, "wb");
         if (lk_pFileO == nullptr)
@@ -85,6 +96,8 @@ void TakeInputLength(int fd)
     if (lk_bMemCardSave && ullSize > UINT32_MAX)
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     lk_ulIFileLen = static_cast<std::uint32_t>(ullSize);
+    if (lk_bMemCardSave && PlatFileKindOf(fd) == PLAT_FILE_REGULAR)
+        lk_ullLeft = ullSize;
 }
 
 // Descriptor of the input, in binary mode.
@@ -122,21 +135,46 @@ void SendMemCardPrologue(void)
     SendData(pucBuf, n);
 }
 
+// The most to take next: iMax, or what is left of the announced length.
+int NextPart(int iMax)
+{
+    return lk_ullLeft < static_cast<std::uint64_t>(iMax) ? static_cast<int>(lk_ullLeft) : iMax;
+}
+
+// n more bytes of the input have gone out.
+void CountSent(int n)
+{
+    if (lk_ullLeft != NO_LIMIT)
+        lk_ullLeft -= static_cast<std::uint64_t>(n);
+    if (lk_bProgress)
+        ProgressAdd(n);
+}
+
+// The input has ended: short of the announced length, it could not be read
+// whole.
+void InputEnded(void)
+{
+    if (lk_ullLeft != NO_LIMIT && lk_ullLeft != 0)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+}
+
 // An input file on a stream goes from the file to the link inside the
 // system, without passing through this program; false where it cannot.
 bool SendFileInside(int fd)
 {
     if (lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
         return false;
-    for (;;) {
-        const int n = LinkSendFile(fd, STREAM_BLOCK_SIZE * 16);
+    while (lk_ullLeft != 0) {
+        const int n = LinkSendFile(fd, NextPart(STREAM_BLOCK_SIZE * 16));
         if (n == LINK_NO_SENDFILE)
             return false;
-        if (n == 0)
+        if (n == 0) {
+            InputEnded();
             return true;
-        if (lk_bProgress)
-            ProgressAdd(n);
+        }
+        CountSent(n);
     }
+    return true;
 }
 
 // The input, unchanged, block by block as it is read.
@@ -145,15 +183,16 @@ void SendInput(int fd)
     if (SendFileInside(fd))
         return;
     const int iBlock = LinkIsStream() && !gl_bDebug ? STREAM_BLOCK_SIZE : BLOCK_SIZE;
-    for (;;) {
-        int n = PlatRead(fd, pucBuf, iBlock);
-        if (n == 0)
+    while (lk_ullLeft != 0) {
+        int n = PlatRead(fd, pucBuf, NextPart(iBlock));
+        if (n == 0) {
+            InputEnded();
             return;
+        }
         if (n < 0)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
         SendData(pucBuf, n);
-        if (lk_bProgress)
-            ProgressAdd(n);
+        CountSent(n);
     }
 }
 

@@ -53,13 +53,26 @@ std::uint32_t FormTimeout(const char* pcNumber)
     return ulTimeout == 0 ? 1 : ulTimeout;
 }
 
-// Seconds for -e and -w: ulEmpty for no value, ulZero for 0 or no number.
+// Seconds for -e and -w: ulEmpty for no value, ulZero for 0, a negative number
+// or no number. Blanks and a sign come before the digits, as atoi takes them;
+// the digits are an unsigned 32-bit number, a larger one cut to the largest
+// rather than wrapped to a short wait or none.
 std::uint32_t SecondsOr(const char* pcValue, std::uint32_t ulEmpty, std::uint32_t ulZero)
 {
     if (pcValue[0] == '\0')
         return ulEmpty;
-    const int iSeconds = std::atoi(pcValue);
-    return iSeconds > 0 ? static_cast<std::uint32_t>(iSeconds) : ulZero;
+    const char* pc = pcValue;
+    while (*pc == ' ' || (*pc >= '\t' && *pc <= '\r'))
+        ++pc;
+    const bool bNegative = *pc == '-';
+    if (*pc == '-' || *pc == '+')
+        ++pc;
+    std::uint64_t ullSeconds = 0;
+    for (; *pc >= '0' && *pc <= '9' && ullSeconds <= UINT32_MAX; ++pc)
+        ullSeconds = ullSeconds * 10 + static_cast<std::uint64_t>(*pc - '0');
+    if (bNegative || ullSeconds == 0)
+        return ulZero;
+    return ullSeconds < UINT32_MAX ? static_cast<std::uint32_t>(ullSeconds) : UINT32_MAX;
 }
 
 // -r: receiving, with keep-alive (*), exit when sent (s) or exit on timeout (t).

@@ -54,8 +54,9 @@ std::uint64_t PlatNowMs(void);
 [[noreturn]] void PlatExit(int iStatus);
 
 // Calls pfnHandler when the process is asked to end from outside (an interrupt,
-// a termination request, a hang-up of its terminal), then lets the request end
-// the process as it would have without the handler. pfnHandler runs in a
+// a quit, a termination request, a hang-up of its terminal, a timer, a limit or
+// a user's signal; not a fault), then lets the request end the process as it
+// would have without the handler. pfnHandler runs in a
 // signal handler: only async-signal-safe calls.
 void PlatOnTerminate(void (*pfnHandler)(void));
 

@@ -126,7 +126,11 @@ void PlatExit(int iStatus)
 
 namespace {
 
-constexpr int lk_iEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process without a fault: each
+// runs the handler first. Faults and SIGABRT stay with the system and the
+// sanitizers; SIGPIPE is ignored. The real-time signals follow at run time.
+constexpr int lk_iEndSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR};
 void (*volatile lk_pfnOnTerminate)(void);
 
 // Runs the handler, then ends the process by the signal's default action.
@@ -139,6 +143,14 @@ void TerminateSignal(int iSignal)
     errno = iSavedErrno;
 }
 
+// A signal that was ignored when the program started stays ignored.
+void CatchUnlessIgnored(int iSignal, const struct sigaction& sAction)
+{
+    struct sigaction sOld;
+    if (sigaction(iSignal, nullptr, &sOld) == 0 && sOld.sa_handler != SIG_IGN)
+        sigaction(iSignal, &sAction, nullptr);
+}
+
 }  // namespace
 
 void PlatOnTerminate(void (*pfnHandler)(void))
@@ -148,12 +160,11 @@ void PlatOnTerminate(void (*pfnHandler)(void))
     std::memset(&sAction, 0, sizeof sAction);
     sAction.sa_handler = TerminateSignal;
     sigfillset(&sAction.sa_mask);
-    for (int iSignal : lk_iEndSignals) {
-        // A signal that was ignored when the program started stays ignored.
-        struct sigaction sOld;
-        if (sigaction(iSignal, nullptr, &sOld) == 0 && sOld.sa_handler != SIG_IGN)
-            sigaction(iSignal, &sAction, nullptr);
-    }
+    for (int iSignal : lk_iEndSignals)
+        CatchUnlessIgnored(iSignal, sAction);
+    // Those the C library leaves to programs (it keeps the lowest for itself).
+    for (int iSignal = SIGRTMIN; iSignal <= SIGRTMAX; ++iSignal)
+        CatchUnlessIgnored(iSignal, sAction);
 }
 
 namespace {

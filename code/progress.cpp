@@ -3,9 +3,11 @@
 
 #include <libintl.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform.h"
+#include "settings.h"
 
 namespace {
 
@@ -16,7 +18,23 @@ std::uint64_t lk_ullSent;
 std::uint64_t lk_ullStartMs;
 std::uint64_t lk_ullShownMs;
 bool lk_bTerminal;
-int lk_iLineLen;  // length of the progress line on the terminal
+// The live line: its length on the terminal (0: none is open), and whether it
+// is held back while a message is written. Either thread may write a message
+// while the main thread rewrites the line, so both take lk_bLineLock.
+int lk_iLineLen;
+bool lk_bLineHeld;
+std::atomic<bool> lk_bLineLock{false};
+
+void LockLine(void)
+{
+    while (lk_bLineLock.exchange(true, std::memory_order_acquire))
+        PlatSleep(1);
+}
+
+void UnlockLine(void)
+{
+    lk_bLineLock.store(false, std::memory_order_release);
+}
 
 double Seconds(std::uint64_t ullNowMs)
 {
@@ -52,8 +70,12 @@ void ShowProgress(std::uint64_t ullNowMs)
         iLen = std::snprintf(pcLine, sizeof pcLine, gettext("%llu bytes sent, %.1f KiB/s"),
                              static_cast<unsigned long long>(lk_ullSent), dRate);
     }
-    Overwrite(pcLine, iLen < static_cast<int>(sizeof pcLine) ? iLen : static_cast<int>(sizeof pcLine) - 1);
-    std::fflush(stderr);
+    LockLine();
+    if (!lk_bLineHeld) {
+        Overwrite(pcLine, iLen < static_cast<int>(sizeof pcLine) ? iLen : static_cast<int>(sizeof pcLine) - 1);
+        std::fflush(stderr);
+    }
+    UnlockLine();
 }
 
 }  // namespace
@@ -63,7 +85,8 @@ void ProgressStart(std::uint64_t ullTotal)
     lk_ullTotal = ullTotal;
     lk_ullSent = 0;
     lk_ullStartMs = lk_ullShownMs = PlatNowMs();
-    lk_bTerminal = PlatIsTerminal(2);
+    // Debug output writes its dots between the blocks: no live line then.
+    lk_bTerminal = gl_bDebug == 0 && PlatIsTerminal(2);
 }
 
 void ProgressAdd(int n)
@@ -81,10 +104,31 @@ void ProgressAdd(int n)
 void ProgressEnd(void)
 {
     const std::uint64_t ullNow = PlatNowMs();
-    if (lk_bTerminal) {
+    LockLine();
+    if (lk_bTerminal && lk_iLineLen > 0) {
         Overwrite("", 0);
         std::fputc('\r', stderr);
     }
+    lk_bTerminal = false;
     std::fprintf(stderr, gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"),
                  static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow), KiBPerSecond(ullNow));
+    UnlockLine();
+}
+
+void ProgressHold(void)
+{
+    LockLine();
+    if (lk_iLineLen > 0) {
+        std::fputc('\n', stderr);
+        lk_iLineLen = 0;
+    }
+    lk_bLineHeld = true;
+    UnlockLine();
+}
+
+void ProgressResume(void)
+{
+    LockLine();
+    lk_bLineHeld = false;
+    UnlockLine();
 }

@@ -1,6 +1,6 @@
 // -g: the progress of sending, on standard error. On a terminal one line,
 // rewritten at most four times a second, then a summary line in its place;
-// elsewhere only the summary line.
+// elsewhere, and with debug output, only the summary line.
 #pragma once
 
 #include <cstdint>
@@ -13,3 +13,9 @@ void ProgressAdd(int n);
 
 // Everything is sent: the summary line.
 void ProgressEnd(void);
+
+// A message for standard error follows, from either thread: the live line is
+// closed by a line end, so that the message starts a line of its own, and is
+// not written again until ProgressResume().
+void ProgressHold(void);
+void ProgressResume(void);

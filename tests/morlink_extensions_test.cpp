@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <regex>
 #include <thread>
 
@@ -169,6 +172,86 @@ TEST(Progress, SummaryLineCountsTheInput)
         EXPECT_EQ(r.iStatus, 0);
         EXPECT_TRUE(std::regex_match(r.err, *pLine)) << r.err;
         EXPECT_EQ(r.out, "");
+    }
+}
+
+// A pseudo-terminal as the sender's standard error; the test reads its other side.
+struct Terminal {
+    int fdMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    int fdSlave = -1;  // kept open, so that what was written stays readable
+    std::string path, text;
+    Terminal()
+    {
+        if (fdMaster >= 0 && grantpt(fdMaster) == 0 && unlockpt(fdMaster) == 0)
+            path = ptsname(fdMaster);
+        fdSlave = path.empty() ? -1 : open(path.c_str(), O_RDWR | O_NOCTTY);
+    }
+    ~Terminal()
+    {
+        close(fdSlave);
+        close(fdMaster);
+    }
+    // Reads what has come, waiting up to iMs for the first of it.
+    void Read(int iMs)
+    {
+        pollfd sPoll = {fdMaster, POLLIN, 0};
+        char pcBuf[4096];
+        for (ssize_t n; poll(&sPoll, 1, iMs) > 0 && (n = read(fdMaster, pcBuf, sizeof pcBuf)) > 0; iMs = 0)
+            text.append(pcBuf, static_cast<std::size_t>(n));
+    }
+};
+
+// A failure message or "Timeout" starts a line of its own, also when the
+// receiver reports it while the live line is rewritten. The device ends the
+// run once the line shows: it resets, or stops sending what kept -rt1 going.
+TEST(Progress, MessagesStartALineOfTheirOwn)
+{
+    for (bool bTimeout : {false, true}) {
+        SCOPED_TRACE(bTimeout ? "Timeout" : "send error");
+        Terminal term;
+        ASSERT_GE(term.fdSlave, 0);
+        RefusingPort port;
+        port.Listen();
+        RunSetup sSetup = Sender({port.PortArg(), "-g"}, "");
+        if (bTimeout)
+            sSetup.args.push_back("-rt1");
+        sSetup.stdinPath = kEndlessInput;
+        sSetup.stderrPath = term.path;
+        SenderProcess sender(sSetup);
+        const int fd = port.AcceptOne();
+        std::atomic<bool> bStop{false};
+        std::thread drain([&] {
+            char pcBuf[65536];
+            for (pollfd sPoll = {fd, POLLIN, 0}; !bStop;)
+                if (poll(&sPoll, 1, 50) > 0 && recv(fd, pcBuf, sizeof pcBuf, MSG_DONTWAIT) == 0)
+                    break;
+        });
+        for (int i = 0; i < 100 && term.text.find("bytes sent") == std::string::npos; ++i) {
+            if (bTimeout) {
+                EXPECT_EQ(send(fd, ".", 1, MSG_NOSIGNAL), 1);
+            }
+            term.Read(200);
+        }
+        EXPECT_NE(term.text.find("bytes sent"), std::string::npos);
+        if (!bTimeout) {
+            bStop = true;
+            drain.join();
+            const linger sLinger = {1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &sLinger, sizeof sLinger);
+            close(fd);
+        }
+        RunResult r = sender.Wait();
+        term.Read(0);
+        if (bTimeout) {
+            bStop = true;
+            drain.join();
+            close(fd);
+        }
+        EXPECT_EQ(r.iStatus, bTimeout ? 1 : 251);
+        const std::string sMessage = bTimeout ? "Timeout\r\n" : "error during sending\r\n";
+        const std::size_t uAt = term.text.find(sMessage);
+        ASSERT_TRUE(uAt != std::string::npos && uAt >= 2) << term.text;
+        EXPECT_EQ(term.text.substr(uAt - 2), "\r\n" + sMessage) << term.text;
     }
 }
 

@@ -137,14 +137,37 @@ TEST(Failures, OutputThatIsTheInputFileEndsWith255AndLeavesItWhole)
         EXPECT_TRUE(ReadFile(path) == input) << pcOut << ": " << ReadFile(path).size() << " bytes left";
         EXPECT_TRUE(fake.connections.empty()) << pcOut;
     }
+    // Without -i: standard input read from that file.
+    for (const char* pcOut : {"job.prn", "hard.prn", "soft.prn"}) {
+        dir.Write("job.prn", input);
+        SimDevice fake;
+        RunSetup sSetup;
+        sSetup.args = {"-s127.0.0.1", fake.TcpPortArg(), std::string("-o") + pcOut};
+        sSetup.cwd = dir.Dir();
+        sSetup.stdinPath = path;
+        RunResult r = RunMorlink(sSetup);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 255) << "stdin, " << pcOut;
+        EXPECT_EQ(r.err, kProgramError) << "stdin, " << pcOut;
+        EXPECT_TRUE(ReadFile(path) == input) << "stdin, " << pcOut;
+        EXPECT_TRUE(fake.connections.empty()) << "stdin, " << pcOut;
+    }
 
     // A device may be both: nothing of it is destroyed.
-    SimDevice fake;
-    RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-i/dev/null", "-o/dev/null"});
-    fake.Collect();
-    EXPECT_EQ(r.iStatus, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(fake.connections, Strings{""});
+    for (bool bStdin : {false, true}) {
+        SimDevice fake;
+        RunSetup sSetup;
+        sSetup.args = {"-s127.0.0.1", fake.TcpPortArg(), "-o/dev/null"};
+        if (bStdin)
+            sSetup.stdinPath = "/dev/null";
+        else
+            sSetup.args.push_back("-i/dev/null");
+        RunResult r = RunMorlink(sSetup);
+        fake.Collect();
+        EXPECT_EQ(r.iStatus, 0) << bStdin;
+        EXPECT_EQ(r.err, "") << bStdin;
+        EXPECT_EQ(fake.connections, Strings{""}) << bStdin;
+    }
 }
 
 TEST(Failures, InputBeyond32BitLengthIsRefusedForTheMemCard)

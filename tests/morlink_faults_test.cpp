@@ -3,7 +3,11 @@
 // must, without spinning and without hanging.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 #include "morlink_test_util.h"
 #include "sim_device.h"
@@ -127,6 +131,72 @@ TEST(Faults, DeviceThatStopsReading)
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.err, "Timeout\n");
     EXPECT_EQ(resumes.connections.at(0).size(), input.size());
+}
+
+// The offset of the sender's descriptor for path, from /proc; -1 without one.
+long long InputOffset(int pid, const std::string& path)
+{
+    const std::string sProc = "/proc/" + std::to_string(pid);
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(sProc + "/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code ecLink;
+        if (std::filesystem::read_symlink(it->path(), ecLink) != std::filesystem::canonical(path))
+            continue;
+        std::ifstream info(sProc + "/fdinfo/" + it->path().filename().string());
+        std::string sKey;
+        long long llPos = -1;
+        if (info >> sKey >> llPos && sKey == "pos:")
+            return llPos;
+    }
+    return -1;
+}
+
+// Waits until the sender has read past the start of path and then stays put
+// for half a second (the device reads nothing); that offset, or -1.
+long long SettledOffset(int pid, const std::string& path)
+{
+    long long llLast = -1;
+    for (int iSame = 0, iTries = 0; iTries < 400; ++iTries) {
+        usleep(50000);
+        const long long llPos = InputOffset(pid, path);
+        iSame = llPos > 0 && llPos == llLast ? iSame + 1 : 0;
+        llLast = llPos;
+        if (iSame == 10)
+            return llPos;
+    }
+    return -1;
+}
+
+// -a announces the file's length: that many bytes follow the frame, however
+// the file changes while it is sent. Far larger than what the kernels hold
+// while the device reads nothing, it changes in the middle.
+TEST(Faults, MemCardFileThatChangesWhileItIsSent)
+{
+    ScratchDir dir;
+    const std::uint64_t ullSize = 2 * SimSenderBufferLimit() + (4 << 20);
+    const std::string sFrame = "\x01Mjob.bin*" + std::to_string(ullSize) + "\x17";
+    for (bool bGrows : {false, true}) {
+        SCOPED_TRACE(bGrows ? "grows" : "shrinks");
+        const std::string path = dir.Write("job.bin", "");
+        std::filesystem::resize_file(path, ullSize);
+        SimDevice dev(SimBuffer::SMALL);
+        dev.ChecksumOnly();
+        dev.Play(SimScript({"recv:1000", "gate"}), false, 30000);
+        SenderProcess sender(SenderSetup(dev, {"-ajob.bin", "-i" + path}, ""));
+        const long long llPos = SettledOffset(sender.Pid(), path);
+        ASSERT_GT(llPos, 0);
+        ASSERT_LT(static_cast<std::uint64_t>(llPos), ullSize);
+        std::filesystem::resize_file(path, bGrows ? ullSize + (1 << 20) : static_cast<std::uint64_t>(llPos) / 2);
+        dev.OpenGate();
+        RunResult r = sender.Wait();
+        dev.Wait();
+        EXPECT_EQ(r.iStatus, bGrows ? 0 : 251);
+        EXPECT_EQ(r.err, bGrows ? "" : kSendError);
+        if (bGrows) {
+            EXPECT_EQ(dev.ReceivedCount(), sFrame.size() + ullSize);
+        }
+    }
 }
 
 TEST(Faults, WaitingForADeviceEndsAtOnceOnASignal)

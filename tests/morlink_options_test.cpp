@@ -120,6 +120,30 @@ TEST_F(Options, TextCapacitiesAndNumbers)
     EXPECT_EQ(lk_bUDP, 1);
 }
 
+TEST_F(Options, WaitAndConfirmSecondsSaturateAt32Bits)
+{
+    // value, -w seconds, -e seconds
+    const std::tuple<const char*, std::uint32_t, std::uint32_t> cases[] = {
+        {"", 30, 10},
+        {"0", 0, 10},
+        {"7", 7, 7},
+        {"3000000000", 3000000000u, 3000000000u},
+        {"4294967295", 4294967295u, 4294967295u},
+        {"4294967296", 4294967295u, 4294967295u},
+        {"99999999999", 4294967295u, 4294967295u},
+        {"000000000000012x", 12, 12},
+        {" +5", 5, 5},
+        {"-5", 0, 10},
+        {"-99999999999", 0, 10},
+        {"x5", 0, 10},
+    };
+    for (const auto& [pcValue, ulWait, ulConfirm] : cases) {
+        Parse({std::string("-w") + pcValue, std::string("-e") + pcValue});
+        EXPECT_EQ(lk_ulWaitSeconds, ulWait) << pcValue;
+        EXPECT_EQ(lk_ulConfirmSeconds, ulConfirm) << pcValue;
+    }
+}
+
 TEST_F(Options, ParsingStopsAtTheFirstNonOption)
 {
     Parse({"-p", "9100", "-u"});

@@ -441,6 +441,8 @@ TEST(SerialLink, EveryEndingReleasesThePort)
         {{"-rt1"}, "", 0, 1},
         {{"-r"}, "", SIGTERM, SIGTERM},
         {{"-r"}, "", SIGINT, SIGINT},
+        {{"-r"}, "", SIGQUIT, SIGQUIT},
+        {{"-r"}, "", SIGUSR1, SIGUSR1},
     };
     RunSetup sUser;
     if (!UnprivilegedUser(&sUser)) {

@@ -61,7 +61,8 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
     std::ofstream(m_dirIo + "/in", std::ios::binary) << sSetup.input;
     int fdIn = OpenOrThrow(sSetup.stdinPath.empty() ? m_dirIo + "/in" : sSetup.stdinPath, O_RDONLY);
     int fdOut = OpenOrThrow(m_dirIo + "/out", O_WRONLY | O_CREAT);
-    int fdErr = OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT);
+    int fdErr = sSetup.stderrPath.empty() ? OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT)
+                                          : OpenOrThrow(sSetup.stderrPath, O_WRONLY | O_NOCTTY);
 
     std::string sPath = sSetup.program.empty() ? MorlinkPath() : sSetup.program;
     std::vector<std::string> vArgs = {sSetup.argv0.empty() ? sPath : sSetup.argv0};
@@ -84,6 +85,9 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
             close(0);
         if (sSetup.bCloseStderr)
             close(2);
+        // A run ended by a signal that dumps core (SIGQUIT) leaves no core file.
+        const rlimit sNoCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &sNoCore);
         if (sSetup.iUid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(sSetup.iGid)) != 0 ||
                                  setuid(static_cast<uid_t>(sSetup.iUid)) != 0))
             _exit(126);

@@ -14,6 +14,7 @@ struct RunSetup {
     std::vector<std::string> args;  // after argv[0]
     std::string input;              // standard input
     std::string stdinPath;          // else standard input opened from this path
+    std::string stderrPath;         // standard error to this path (a terminal), not kept
     std::vector<std::string> env;   // over PATH and LANG=C
     std::string argv0;              // empty: the binary's full path
     std::string cwd;                // empty: the test's own
@@ -50,6 +51,7 @@ public:
     explicit SenderProcess(const RunSetup& sSetup);
     RunResult Wait();
     void Signal(int iSignal);
+    int Pid() const { return m_pid; }
 
 private:
     std::string m_dirIo;

@@ -114,10 +114,10 @@ bool SimParseStep(const std::string& sText, SimStep* psStep)
         SimStep::Kind eKind;
         bool bNumber;
     } asKinds[] = {
-        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},    {"send", SimStep::SEND, false},
-        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},    {"hold", SimStep::HOLD, true},
-        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false},   {"reset", SimStep::RESET, false},
-        {"shut", SimStep::SHUT, false},   {"trickle", SimStep::TRICKLE, true}};
+        {"recv", SimStep::RECV, true},    {"quiet", SimStep::QUIET, true},     {"send", SimStep::SEND, false},
+        {"blob", SimStep::BLOB, true},    {"sleep", SimStep::SLEEP, true},     {"hold", SimStep::HOLD, true},
+        {"stall", SimStep::STALL, false}, {"close", SimStep::CLOSE, false},    {"reset", SimStep::RESET, false},
+        {"shut", SimStep::SHUT, false},   {"trickle", SimStep::TRICKLE, true}, {"gate", SimStep::GATE, false}};
     std::size_t uColon = sText.find(':');
     std::string sName = sText.substr(0, uColon);
     std::string sArg = uColon == std::string::npos ? "" : sText.substr(uColon + 1);
@@ -341,6 +341,11 @@ bool SimDevice::Step(const SimStep& sStep)
                 Record(pcBuf, static_cast<std::size_t>(n));
         }
         return false;
+    case SimStep::GATE:
+        // What the sender sends meanwhile stays queued, even after it closes.
+        while (!m_bGateOpen && !m_bStop && NowMs() < m_ullDeadline)
+            usleep(10000);
+        return !m_bStop && NowMs() < m_ullDeadline;
     case SimStep::RESET: {
         linger sLinger = {1, 0};
         setsockopt(m_fdSession, SOL_SOCKET, SO_LINGER, &sLinger, sizeof sLinger);
@@ -408,6 +413,11 @@ void RefusingPort::Listen()
 {
     if (listen(m_fd, 4) != 0)
         throw std::runtime_error("listen failed");
+}
+
+int RefusingPort::AcceptOne()
+{
+    return accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
 std::string RefusingPort::Accept()

@@ -22,6 +22,7 @@ struct SimStep {
         HOLD,     // read nothing for ullValue ms: the sender's data pile up,
                   // and are read afterwards even if the sender has closed
         STALL,    // stop reading for good
+        GATE,     // read nothing until the test calls OpenGate(), however long
         SHUT,     // end the sending direction, go on reading
         TRICKLE,  // from now on read at most ullValue bytes every 50 ms
         CLOSE,    // close the connection
@@ -32,7 +33,7 @@ struct SimStep {
 };
 
 // Reads one step from its text form: recv:N quiet:MS send:TEXT blob:N sleep:MS
-// hold:MS stall shut trickle:N close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
+// hold:MS stall gate shut trickle:N close reset. TEXT takes \xHH, \n, \r and \\ escapes. False if malformed.
 bool SimParseStep(const std::string& sText, SimStep* psStep);
 
 // A script from the steps' text forms; a malformed step throws.
@@ -93,6 +94,8 @@ public:
     std::uint32_t ReceivedCrc() const { return m_ulReceivedCrc; }
     std::uint32_t SentBlobCrc() const { return m_ulBlobCrc; }
 
+    // Ends the script's gate step: the device reads again.
+    void OpenGate() { m_bGateOpen = true; }
     // Waits until the played session has ended by itself.
     void Wait();
     // Ends a played session: takes what is still queued and waits for the thread.
@@ -125,6 +128,7 @@ private:
     std::uint32_t m_ulReceivedCrc = 0;
     std::uint32_t m_ulBlobCrc = 0;
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bGateOpen{false};
     std::thread m_thread;
 };
 
@@ -138,9 +142,10 @@ public:
     RefusingPort& operator=(const RefusingPort&) = delete;
     std::string PortArg() const { return "-p" + std::to_string(m_usPort); }
     // From now on the port takes connections (a device that has come up);
-    // Accept() reads all of the first one.
+    // Accept() reads all of the first one, AcceptOne() hands it over.
     void Listen();
     std::string Accept();
+    int AcceptOne();
 
 private:
     int m_fd = -1;
