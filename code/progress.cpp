@@ -3,7 +3,6 @@
 
 #include <libintl.h>
 
-#include <atomic>
 #include <cstdio>
 
 #include "platform.h"
@@ -20,20 +19,19 @@ std::uint64_t lk_ullShownMs;
 bool lk_bTerminal;
 // The live line: its length on the terminal (0: none is open), and whether it
 // is held back while a message is written. Either thread may write a message
-// while the main thread rewrites the line, so both take lk_bLineLock.
+// while the main thread rewrites the line, so both take lk_sLineLock.
 int lk_iLineLen;
 bool lk_bLineHeld;
-std::atomic<bool> lk_bLineLock{false};
+PlatLock lk_sLineLock;
 
 void LockLine(void)
 {
-    while (lk_bLineLock.exchange(true, std::memory_order_acquire))
-        PlatSleep(1);
+    PlatLockTake(&lk_sLineLock);
 }
 
 void UnlockLine(void)
 {
-    lk_bLineLock.store(false, std::memory_order_release);
+    PlatLockGive(&lk_sLineLock);
 }
 
 double Seconds(std::uint64_t ullNowMs)
