@@ -12,7 +12,15 @@ set(TOOLS_PACKAGE_NAME morlink-tools)
 # Manual and documentation files are installed gzip-compressed.
 find_program(TOOLS_GZIP gzip REQUIRED)
 set(TOOLS_DOC_BUILD_DIR ${PROJECT_BINARY_DIR}/doc)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${TOOLS_DOC_BUILD_DIR}/changelog @ONLY)
+file(MAKE_DIRECTORY ${TOOLS_DOC_BUILD_DIR})
+# The package's changelog entry: the version's section of CHANGELOG.md.
+add_custom_command(OUTPUT ${TOOLS_DOC_BUILD_DIR}/changelog
+  COMMAND ${CMAKE_COMMAND} -DMODE=debian -DIN=${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          -DOUT=${TOOLS_DOC_BUILD_DIR}/changelog -DVERSION=${PROJECT_VERSION}
+          -DPACKAGE=${TOOLS_PACKAGE_NAME} -DMAINTAINER=${TOOLS_PACKAGE_MAINTAINER}
+          -P ${PROJECT_SOURCE_DIR}/cmake/changelog.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/cmake/changelog.cmake
+  VERBATIM)
 
 set(TOOLS_COMPRESSED)
 function(tools_gzip in out)
