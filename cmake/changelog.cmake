@@ -29,6 +29,8 @@ endif()
 string(STRIP "${body}" body)
 
 if(MODE STREQUAL "notes")
+  # A document of its own: the groups one level below its title.
+  string(REGEX REPLACE "(^|\n)### " "\\1## " body "${body}")
   file(WRITE ${OUT} "# ${PACKAGE} ${VERSION} (${year}-${month}-${day})\n\n${body}\n")
   return()
 endif()
