@@ -22,7 +22,8 @@ import tempfile
 import zipfile
 import zlib
 
-from windows_e2e import Checks, Device, noise, text
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree for the import below
+from windows_e2e import Checks, Device, noise, text  # noqa: E402
 
 
 class Folder:
