@@ -160,6 +160,7 @@ void StopReceiver(bool bFlush)
     if (!lk_bThreadStarted)
         return;
     PlatLockTake(&lk_sFilterLock);  // never given back: the process ends
+    PlatThreadDetach(lk_thread);
     if (bFlush)
         FilterFlush(lk_fdOut);
 }

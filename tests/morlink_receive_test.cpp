@@ -178,13 +178,14 @@ TEST(Receive, UnfinishedAnswerWrittenWhenReceivingEnds)
 }
 
 // The end of the wait for the device's confirmation (-e) ends receiving too:
-// the held answer is written every time, unless told to end once sent.
+// the held answer is written every time, unless told to end once sent. The
+// receiver's own time-outs are longer, so that the -e time-out comes first.
 TEST(Receive, UnfinishedAnswerWrittenWhenTheConfirmationTimesOut)
 {
     const std::pair<Strings, std::string> cases[] = {
         {{"-l", "-r", "-e1"}, "pre\x01TD\"half"},
-        {{"-l", "-r2", "-e1"}, "pre\x01TD\"half"},
-        {{"-l", "-rs", "-e1"}, "pre"},
+        {{"-l", "-r3", "-e1"}, "pre\x01TD\"half"},
+        {{"-l", "-rs9", "-e1"}, "pre"},
     };
     for (const auto& [args, sOut] : cases)
         for (int i = 0; i < 3; ++i) {
