@@ -33,13 +33,16 @@ PlatSerial OpenPort(const char* pcPath)
     return hPort;
 }
 
-}  // namespace
-
+// The read time-outs of a session: with a receive time-out a read lasts at
+// most lk_ulTimeout seconds, else 10 ms per requested byte; once data came,
+// 50 ms of silence end it.
 SerialTimeouts SessionTimeouts(void)
 {
     const bool bTimeout = lk_bRecv && lk_ulTimeout != 0;
     return {50, bTimeout ? 0u : 10u, bTimeout ? std::uint64_t{lk_ulTimeout} * 1000 : 0};
 }
+
+}  // namespace
 
 void InitSerial(void)
 {

@@ -12,11 +12,6 @@ extern PlatSerial lk_handleSerial;
 // process (code 240).
 void InitSerial(void);
 
-// The read time-outs of a session: with a receive time-out a read lasts at
-// most lk_ulTimeout seconds, else 10 ms per requested byte; once data came,
-// 50 ms of silence end it.
-SerialTimeouts SessionTimeouts(void);
-
 // Closes the port if it is open.
 void CloseSerial(void);
 
