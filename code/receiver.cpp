@@ -4,6 +4,7 @@
 // filter until the filter has consumed all of it.
 #include "receiver.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "errors.h"
@@ -24,6 +25,8 @@ unsigned char pucBuf[RECV_BUF_SIZE];
 int lk_fdOut = 1;
 PlatThread lk_thread;
 bool lk_bThreadStarted;
+// Set by the main thread once all input is sent.
+std::atomic<bool> lk_bInputFinished{false};
 
 // Receiving ends: an answer still held back by the filter is written first.
 void ReportTimeout(void)
@@ -113,7 +116,6 @@ void Receive(void)
 
 void RecvThread(void)
 {
-    lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
     if (!PlatSetBinary(lk_fdOut))
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     Receive();
@@ -122,11 +124,17 @@ void RecvThread(void)
 
 }  // namespace
 
-void StartReceiver(void)
+void StartReceiver(int fdOut)
 {
+    lk_fdOut = fdOut;
     lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
     if (!lk_bThreadStarted)
         LinkStopReceiving();
+}
+
+void ReceiverInputFinished(void)
+{
+    lk_bInputFinished = true;
 }
 
 void WaitReceiver(void)
