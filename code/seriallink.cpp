@@ -3,6 +3,7 @@
 #include "seriallink.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include "errors.h"
 #include "retry.h"
@@ -43,6 +44,23 @@ SerialTimeouts SessionTimeouts(void)
 }
 
 }  // namespace
+
+void FormatSerialMode(char* pcBuf, std::size_t size)
+{
+    // Formatted whole, then cut to the caller's buffer: a cut by snprintf
+    // itself would draw a truncation warning here.
+    char pcWhole[128];
+    std::snprintf(pcWhole, sizeof pcWhole,
+                  "baud=%lu parity=%c data=%u stop=%u to=off xon=%s odsr=off octs=off dtr=off "
+                  "rts=off idsr=off",
+                  static_cast<unsigned long>(lk_ulBaudRate), lk_cParity, static_cast<unsigned int>(lk_ui8DataBits),
+                  static_cast<unsigned int>(lk_ui8StopBits), lk_bXon ? "on" : "off");
+    std::size_t i = 0;
+    for (; i + 1 < size && pcWhole[i] != '\0'; ++i)
+        pcBuf[i] = pcWhole[i];
+    if (size > 0)
+        pcBuf[i] = '\0';
+}
 
 void InitSerial(void)
 {

@@ -3,10 +3,17 @@
 // port layer of the system (serial.h).
 #pragma once
 
+#include <cstddef>
+
 #include "serial.h"
 
 // The open port, PLAT_NO_SERIAL until InitSerial opens it.
 extern PlatSerial lk_handleSerial;
+
+// Formats the mode string (serialmode.h) of the serial settings
+// (lk_ulBaudRate, lk_cParity, lk_ui8DataBits, lk_ui8StopBits, lk_bXon) into
+// pcBuf, cut to size - 1 characters.
+void FormatSerialMode(char* pcBuf, std::size_t size);
 
 // Opens and configures the port from the serial settings; failures end the
 // process (code 240).
