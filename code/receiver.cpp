@@ -50,10 +50,10 @@ void HandOver(int n)
 }
 
 // A silent period has passed; true to go on waiting. In keep-alive mode a
-// network link is kept open with one space once all input is sent.
+// link that has a keep-alive is kept open with one space once all input is sent.
 bool Silence(void)
 {
-    if (!lk_bRecvKeepAlive || LinkIsSerial()) {
+    if (!lk_bRecvKeepAlive || !LinkHasKeepAlive()) {
         ReportTimeout();
         return false;
     }
