@@ -1,4 +1,4 @@
-// The end of the process: clean-up hooks, then exit.
+// The end of the process: the clean-up hook, then exit.
 #include "ending.h"
 
 #include <atomic>
@@ -7,13 +7,10 @@
 
 namespace {
 
-constexpr int MAX_HOOKS = 4;
-
-// Filled by the main thread while it opens the link, before anything can end
+// Set by the main thread while it opens the link, before anything can end
 // the process from another thread or a signal.
-EndHook lk_pfnHooks[MAX_HOOKS];
-std::atomic<int> lk_iHooks{0};
-std::atomic<bool> lk_bHooksRun{false};
+std::atomic<EndHook> lk_pfnHook{nullptr};
+std::atomic<bool> lk_bHookRun{false};
 std::atomic<bool> lk_bEndClaimed{false};
 thread_local bool lk_bEndIsMine = false;
 
@@ -27,28 +24,21 @@ thread_local bool lk_bEndIsMine = false;
 
 void AtEnd(EndHook pfnHook)
 {
-    const int iCount = lk_iHooks.load();
-    for (int i = 0; i < iCount; ++i)
-        if (lk_pfnHooks[i] == pfnHook)
-            return;
-    if (iCount < MAX_HOOKS) {
-        lk_pfnHooks[iCount] = pfnHook;
-        lk_iHooks.store(iCount + 1);
-    }
+    lk_pfnHook.store(pfnHook);
 }
 
-void RunEndHooks(void)
+void RunEndHook(void)
 {
-    if (lk_bHooksRun.exchange(true))
+    if (lk_bHookRun.exchange(true))
         return;
-    const int iCount = lk_iHooks.load();
-    for (int i = 0; i < iCount; ++i)
-        lk_pfnHooks[i]();
+    const EndHook pfnHook = lk_pfnHook.load();
+    if (pfnHook != nullptr)
+        pfnHook();
 }
 
 void CatchEndSignals(void)
 {
-    PlatOnTerminate(RunEndHooks);
+    PlatOnTerminate(RunEndHook);
 }
 
 bool ClaimEnd(void)
@@ -62,6 +52,6 @@ void EndProcess(int iStatus)
 {
     if (!ClaimEnd())
         WaitForTheEnd();
-    RunEndHooks();
+    RunEndHook();
     PlatExit(iStatus);
 }

@@ -1,23 +1,23 @@
-// The one way the process ends. Modules that hold something the system keeps
+// The one way the process ends. The link holds something the system keeps
 // after the process is gone (the serial port's exclusive mode) or that the
-// other thread may still use (the socket) register a clean-up hook; every end,
-// a normal one, a failure, the answer filter's or a signal, runs the hooks
-// once and then ends the process.
+// other thread may still use (the socket): it registers one clean-up hook;
+// every end, a normal one, a failure, the answer filter's or a signal, runs
+// the hook once and then ends the process.
 #pragma once
 
-// A clean-up hook. It may run in a signal handler or while the other thread
+// The clean-up hook. It may run in a signal handler or while the other thread
 // still uses the link: it makes only async-signal-safe calls and closes no
 // descriptor.
 using EndHook = void (*)(void);
 
-// Registers a hook; registering the same hook again has no effect.
+// Registers the hook, in place of any registered before.
 void AtEnd(EndHook pfnHook);
 
-// Runs the registered hooks, once per process: later calls do nothing.
-void RunEndHooks(void);
+// Runs the registered hook, once per process: later calls do nothing.
+void RunEndHook(void);
 
 // Catches the requests to end the process (interrupt, termination, hang-up):
-// the hooks run, then the request ends the process as it would have.
+// the hook runs, then the request ends the process as it would have.
 void CatchEndSignals(void);
 
 // Claims the end of the process for the calling thread: true for the first
@@ -26,7 +26,7 @@ void CatchEndSignals(void);
 // already ending the process (the link shut down under it) stays silent.
 bool ClaimEnd(void);
 
-// Runs the hooks, flushes the standard streams and ends the process with
+// Runs the hook, flushes the standard streams and ends the process with
 // iStatus, from any thread. When another thread has claimed the end, waits for
 // that end instead.
 [[noreturn]] void EndProcess(int iStatus);

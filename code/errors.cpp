@@ -80,7 +80,7 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
 
     // The clean-up comes before the debug pause, so that the other thread
     // meets a link that is shut down rather than going on with it.
-    RunEndHooks();
+    RunEndHook();
     if (gl_bDebug)
         PlatSleep(5000);
     EndProcess(iCode);

@@ -1,144 +1,38 @@
-// The link in use: network or serial port, chosen once when it opens.
+// The link in use: the record of operations of TCP, UDP or the serial port
+// (linkops.h), chosen once when it opens. Every call goes through it.
 #include "link.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include "ending.h"
 #include "errors.h"
+#include "linkops.h"
 #include "netlink.h"
 #include "seriallink.h"
 #include "settings.h"
 
 namespace {
 
-constexpr int SERIAL_READ_SIZE = 1024;
-
-bool lk_bSerial;
-// Set by the receiver thread: the device closed the connection; the receiver
-// reads no more.
-std::atomic<bool> lk_bPeerClosed{false};
-std::atomic<bool> lk_bReceiverGone{false};
-// Set once -e has ended the sending direction: no keep-alive byte can go out.
-std::atomic<bool> lk_bSendingEnded{false};
-
-// How often the wait for the device's confirmation looks at the connection.
-constexpr std::uint64_t CONFIRM_POLL_MS = 10;
-
-int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
-{
-    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
-    const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
-    if (iReady < 0)
-        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-    if (iReady == 0) {
-        *peInput = LINK_SILENCE;
-        return 0;
-    }
-    const int n = PlatRecv(lk_socketClient, pucBuf, iSize);
-    if (n < 0)
-        HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
-    // An empty datagram is no end: UDP has no connection to close.
-    *peInput = n > 0 ? LINK_DATA : lk_bUDP ? LINK_NOTHING : LINK_CLOSED;
-    if (*peInput == LINK_CLOSED)
-        lk_bPeerClosed = true;
-    return n;
-}
-
-// The port's read time-outs bound each read; with a receive time-out, a read
-// that brings nothing is the silence.
-int ReceiveSerial(unsigned char* pucBuf, int iSize, LinkInput* peInput)
-{
-    // The port's read rules count the bytes asked for: one piece at a time.
-    const int n = SerialRead(lk_handleSerial, pucBuf, iSize < SERIAL_READ_SIZE ? iSize : SERIAL_READ_SIZE);
-    if (n < 0)
-        HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
-    *peInput = n > 0 ? LINK_DATA : lk_ulTimeout != 0 ? LINK_SILENCE : LINK_NOTHING;
-    return n;
-}
-
-// The device's answers during the wait for its close: read by the receiver
-// thread while it reads, else read here and dropped, so that they cannot reset
-// the connection. Waits up to ullMs for them; a reset is a failed send.
-void TakeAnswers(std::uint64_t ullMs)
-{
-    if ((lk_bRecv && !lk_bReceiverGone) || lk_bPeerClosed) {
-        PlatSleep(ullMs);
-        return;
-    }
-    if (PlatWaitReadable(lk_socketClient, ullMs) != 1)
-        return;
-    unsigned char pucBuf[4096];
-    const int n = PlatRecv(lk_socketClient, pucBuf, sizeof pucBuf);
-    if (n == 0)
-        lk_bPeerClosed = true;
-    else if (n < 0)
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-}
-
-// Ends the sending direction, then waits for the device to confirm the job:
-// it has closed its side and acknowledged every byte, with no error on the
-// way. ullMs bounds the whole wait; when it is up, the connection's state is
-// read once more. A reset or a socket error at any point is a failed send.
-bool ConfirmTcpEnd(std::uint64_t ullMs)
-{
-    const std::uint64_t ullEnd = PlatNowMs() + ullMs;
-    lk_bSendingEnded = true;
-    if (!PlatSocketEndSending(lk_socketClient))
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-    for (;;) {
-        const std::uint64_t ullNow = PlatNowMs();
-        const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
-        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS);
-        const PlatSendState eState = PlatSocketSendState(lk_socketClient);
-        if (eState == PLAT_SEND_FAILED)
-            HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-        if (lk_bPeerClosed && eState == PLAT_SEND_DELIVERED)
-            return true;
-        if (ullLeft == 0)
-            return false;
-    }
-}
-
-bool ConfirmSerialEnd(std::uint64_t ullMs)
-{
-    const int iResult = SerialDrain(lk_handleSerial, ullMs);
-    if (iResult < 0)
-        HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
-    return iResult != 0;
-}
+// Set once by LinkOpen, before the receiver thread starts.
+const LinkOps* lk_psLink;
 
 }  // namespace
 
 void LinkOpen(void)
 {
-    lk_bSerial = lk_itfUsed != 0;
-    AtEnd(lk_bSerial ? ReleaseSerial : ShutdownNetwork);
-    if (lk_bSerial)
-        InitSerial();
-    else
-        InitNetwork();
+    lk_psLink = lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    AtEnd(lk_psLink->pfnRelease);
+    lk_psLink->pfnOpen();
 }
 
 bool LinkIsSerial(void)
 {
-    return lk_bSerial;
+    return lk_psLink->bSerial;
 }
 
 void SendData(const unsigned char* pucData, int len)
 {
-    int iCount;
-    if (lk_bSerial)
-        iCount = SerialWrite(lk_handleSerial, pucData, len);
-    else if (lk_bUDP)
-        iCount = PlatSendTo(lk_socketClient, pucData, len, lk_sServAddr);
-    else
-        iCount = PlatSend(lk_socketClient, pucData, len);
-
-    // A failed system call on the port: its own text, taken before anything
-    // else (the debug dot) can change the last error.
-    if (iCount == SERIAL_SYSTEM_FAILURE && lk_bSerial)
-        HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    const int iCount = lk_psLink->pfnSend(pucData, len);
 
     if (gl_bDebug)
         std::fputc('.', stderr);
@@ -150,56 +44,45 @@ void SendData(const unsigned char* pucData, int len)
 
 bool LinkIsStream(void)
 {
-    return !lk_bSerial && !lk_bUDP;
+    return lk_psLink->bStream;
 }
 
 int LinkSendFile(int fd, int iMax)
 {
-    const int n = PlatSendFile(lk_socketClient, fd, iMax);
-    if (n == -1)
-        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-    return n == PLAT_NO_SENDFILE ? LINK_NO_SENDFILE : n;
+    return lk_psLink->pfnSendFile(fd, iMax);
+}
+
+bool LinkHasKeepAlive(void)
+{
+    return lk_psLink->bKeepAlive;
 }
 
 bool LinkKeepAlive(void)
 {
-    // Once the sending direction is ended nothing can be sent, and nothing
-    // needs to be: the connection stays open for the device's answers.
-    if (lk_bSendingEnded)
-        return true;
-    return PlatSend(lk_socketClient, " ", 1) == 1;
+    return lk_psLink->pfnKeepAlive();
 }
 
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)
 {
-    LinkInput eInput;
-    *piCount = lk_bSerial ? ReceiveSerial(pucBuf, iSize, &eInput) : ReceiveNetwork(pucBuf, iSize, &eInput);
-    return eInput;
+    return lk_psLink->pfnReceive(pucBuf, iSize, piCount);
 }
 
 void LinkStopReceiving(void)
 {
-    lk_bReceiverGone = true;
+    lk_psLink->pfnStopReceiving();
 }
 
 bool LinkConfirmEnd(void)
 {
-    const std::uint64_t ullMs = std::uint64_t{lk_ulConfirmSeconds} * 1000;
-    if (lk_bSerial)
-        return ConfirmSerialEnd(ullMs);
-    return lk_bUDP || ConfirmTcpEnd(ullMs);
+    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000);
 }
 
 void LinkFinishSending(void)
 {
-    if (!lk_bSerial)
-        FlushNetwork();
+    lk_psLink->pfnFinishSending();
 }
 
 void LinkClose(void)
 {
-    if (lk_bSerial)
-        CloseSerial();
-    else
-        CloseNetwork();
+    lk_psLink->pfnClose();
 }

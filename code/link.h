@@ -1,6 +1,7 @@
-// The link to the device, whichever is in use: the network (netlink.h) or a
-// serial port (seriallink.h). Everything above asks this module; it alone
-// tells the two apart.
+// The link to the device, whichever is in use: TCP, UDP (netlink.h) or a
+// serial port (seriallink.h), each a record of operations (linkops.h) that
+// LinkOpen picks once. Everything above asks this module, and asks for
+// properties, not for the kind of link (the remote console frame aside).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 // process releases it. Failures end the process.
 void LinkOpen(void);
 
-// True when the link is a serial port.
+// True when the link is a serial port: the remote console frame names it.
 bool LinkIsSerial(void);
 
 // Sends len bytes as one write on the serial port, one TCP send or one UDP
@@ -26,9 +27,14 @@ bool LinkIsStream(void);
 constexpr int LINK_NO_SENDFILE = -2;
 int LinkSendFile(int fd, int iMax);
 
-// The keep-alive byte (one space) on a network link once all input is sent
-// (a serial port has none): false when it could not be sent. Once -e has
-// ended the sending direction, nothing is sent and the answer is true.
+// True when silence in keep-alive mode is bridged by the keep-alive byte (TCP
+// and UDP); false when it is reported at once (a serial port).
+bool LinkHasKeepAlive(void);
+
+// The keep-alive byte (one space) once all input is sent: false when it could
+// not be sent (always on UDP, whose socket has no connection). Once -e has
+// ended the sending direction of a TCP connection, nothing is sent and the
+// answer is true.
 bool LinkKeepAlive(void);
 
 // What one wait for the device's answers brought.
@@ -52,7 +58,7 @@ void LinkStopReceiving(void);
 // connection in order (read by the receiver thread while it reads, else read
 // and dropped here), on a serial port by the port having sent every byte.
 // True when confirmed (UDP has nothing to confirm), false when the time is up;
-// a reset or a socket error is a failed send (251). From then on the
+// a reset or a socket error is a failed send (251). From then on the TCP
 // keep-alive sends nothing.
 bool LinkConfirmEnd(void);
 

@@ -33,6 +33,11 @@ constexpr int FRAME_SIZE = 1024;
 // Holds each frame and each block of input in turn, always from its first byte.
 unsigned char pucBuf[STREAM_BLOCK_SIZE];
 
+// The run's files, null for the standard streams.
+std::FILE* lk_pFileI;
+std::FILE* lk_pFileO;
+// The input file's length for the MemCard frame, 0 for standard input.
+std::uint32_t lk_ulIFileLen;
 // The input file's size, 0 for standard input or when the system cannot tell.
 std::uint64_t lk_ullInputSize;
 
@@ -231,7 +236,7 @@ int main(int argc, char** argv)
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.
     if (lk_bRecv)
-        StartReceiver();
+        StartReceiver(lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1);
     int fdInput = ChooseInput();
     if (lk_bRemCon)
         SendRemoteConsolePrologue();
@@ -242,7 +247,7 @@ int main(int argc, char** argv)
     SendInput(fdInput);
     if (lk_bProgress)
         ProgressEnd();
-    lk_bInputFinished = 1;
+    ReceiverInputFinished();
     if (lk_bConfirmEnd && !LinkConfirmEnd())
         EndUnconfirmed();
     if (lk_bRecv) {

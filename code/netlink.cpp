@@ -1,19 +1,22 @@
-// Network link: opening the socket, ending and closing the connection.
+// Network link: the TCP and UDP records. Opening the socket, sending and
+// receiving on it, ending and closing the connection.
 #include "netlink.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "errors.h"
 #include "retry.h"
 #include "settings.h"
 
-PlatSocket lk_socketClient = PLAT_NO_SOCKET;
+namespace {
 
 // How long the end of a connection waits for a device that takes no data.
 constexpr std::uint64_t FLUSH_STALL_MS = 10000;
-PlatAddr lk_sServAddr;
 
-namespace {
+PlatSocket lk_socketClient = PLAT_NO_SOCKET;
+// The device's address and port in use.
+PlatAddr lk_sServAddr;
 
 // The device's addresses, in the order they are tried.
 PlatAddr lk_sAddrs[PLAT_ADDR_MAX];
@@ -29,11 +32,12 @@ void ResolveServer(void)
         HandleError(ERR_RESOLVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
 
-// A new socket for address i, which becomes the address in use.
-void OpenSocket(int i)
+// A new socket for address i, which becomes the address in use: a datagram
+// socket (bUDP) or a stream socket.
+void OpenSocket(int i, bool bUDP)
 {
     lk_sServAddr = lk_sAddrs[i];
-    lk_socketClient = PlatSocketOpen(lk_bUDP != 0, lk_sServAddr);
+    lk_socketClient = PlatSocketOpen(bUDP, lk_sServAddr);
     if (lk_socketClient == PLAT_NO_SOCKET)
         HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     if (gl_bDebug && lk_iShown != i) {
@@ -53,7 +57,7 @@ bool ConnectOnce(const RetryClock* psClock)
         if (lk_socketClient != PLAT_NO_SOCKET)
             PlatSocketClose(lk_socketClient);
         lk_socketClient = PLAT_NO_SOCKET;
-        OpenSocket(i);
+        OpenSocket(i, false);
         if (psClock == nullptr) {
             if (PlatConnect(lk_socketClient, lk_sServAddr))
                 return true;
@@ -83,7 +87,193 @@ void Connect(void)
             HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
 
+// Set by the receiver thread: the device closed the connection; the receiver
+// reads no more.
+std::atomic<bool> lk_bPeerClosed{false};
+std::atomic<bool> lk_bReceiverGone{false};
+// Set once -e has ended the sending direction: no keep-alive byte can go out.
+std::atomic<bool> lk_bSendingEnded{false};
+
+// How often the wait for the device's confirmation looks at the connection.
+constexpr std::uint64_t CONFIRM_POLL_MS = 10;
+
+int SendTcp(const unsigned char* pucData, int len)
+{
+    return PlatSend(lk_socketClient, pucData, len);
+}
+
+// UDP stays unconnected: every block goes to the address in use as a datagram.
+int SendUdp(const unsigned char* pucData, int len)
+{
+    return PlatSendTo(lk_socketClient, pucData, len, lk_sServAddr);
+}
+
+int SendFileTcp(int fd, int iMax)
+{
+    const int n = PlatSendFile(lk_socketClient, fd, iMax);
+    if (n == -1)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+    return n == PLAT_NO_SENDFILE ? LINK_NO_SENDFILE : n;
+}
+
+// Waits up to the receive time-out for the socket to have something to read;
+// eEmpty is what a receive that brings no byte means.
+LinkInput ReceiveNetwork(unsigned char* pucBuf, int iSize, int* piCount, LinkInput eEmpty)
+{
+    *piCount = 0;
+    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
+    const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
+    if (iReady < 0)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (iReady == 0)
+        return LINK_SILENCE;
+    const int n = PlatRecv(lk_socketClient, pucBuf, iSize);
+    if (n < 0)
+        HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    *piCount = n;
+    return n > 0 ? LINK_DATA : eEmpty;
+}
+
+LinkInput ReceiveTcp(unsigned char* pucBuf, int iSize, int* piCount)
+{
+    const LinkInput eInput = ReceiveNetwork(pucBuf, iSize, piCount, LINK_CLOSED);
+    if (eInput == LINK_CLOSED)
+        lk_bPeerClosed = true;
+    return eInput;
+}
+
+// An empty datagram is no end: UDP has no connection to close.
+LinkInput ReceiveUdp(unsigned char* pucBuf, int iSize, int* piCount)
+{
+    return ReceiveNetwork(pucBuf, iSize, piCount, LINK_NOTHING);
+}
+
+// One space. The UDP socket has no connection, so there the send fails and
+// the silence is reported.
+bool KeepAliveNetwork(void)
+{
+    return PlatSend(lk_socketClient, " ", 1) == 1;
+}
+
+// Once -e has ended the sending direction nothing can be sent, and nothing
+// needs to be: the connection stays open for the device's answers.
+bool KeepAliveTcp(void)
+{
+    return lk_bSendingEnded || KeepAliveNetwork();
+}
+
+void StopReceivingTcp(void)
+{
+    lk_bReceiverGone = true;
+}
+
+// The device's answers during the wait for its close: read by the receiver
+// thread while it reads, else read here and dropped, so that they cannot reset
+// the connection. Waits up to ullMs for them; a reset is a failed send.
+void TakeAnswers(std::uint64_t ullMs)
+{
+    if ((lk_bRecv && !lk_bReceiverGone) || lk_bPeerClosed) {
+        PlatSleep(ullMs);
+        return;
+    }
+    if (PlatWaitReadable(lk_socketClient, ullMs) != 1)
+        return;
+    unsigned char pucBuf[4096];
+    const int n = PlatRecv(lk_socketClient, pucBuf, sizeof pucBuf);
+    if (n == 0)
+        lk_bPeerClosed = true;
+    else if (n < 0)
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+}
+
+// Ends the sending direction, then waits for the device to confirm the job:
+// it has closed its side and acknowledged every byte, with no error on the
+// way. ullMs bounds the whole wait; when it is up, the connection's state is
+// read once more. A reset or a socket error at any point is a failed send.
+bool ConfirmTcpEnd(std::uint64_t ullMs)
+{
+    const std::uint64_t ullEnd = PlatNowMs() + ullMs;
+    lk_bSendingEnded = true;
+    if (!PlatSocketEndSending(lk_socketClient))
+        HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+    for (;;) {
+        const std::uint64_t ullNow = PlatNowMs();
+        const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
+        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS);
+        const PlatSendState eState = PlatSocketSendState(lk_socketClient);
+        if (eState == PLAT_SEND_FAILED)
+            HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+        if (lk_bPeerClosed && eState == PLAT_SEND_DELIVERED)
+            return true;
+        if (ullLeft == 0)
+            return false;
+    }
+}
+
+// UDP has nothing to confirm.
+bool ConfirmUdpEnd(std::uint64_t)
+{
+    return true;
+}
+
+// Sees the data sent so far delivered and ends the sending direction, leaving
+// the socket open for the receiver thread.
+void FlushNetwork(void)
+{
+    if (lk_socketClient != PLAT_NO_SOCKET)
+        PlatSocketFlush(lk_socketClient, false, FLUSH_STALL_MS);
+}
+
+// Closing with unread answers pending would reset the connection and drop the
+// end of the data still on its way to the device.
+void CloseTcp(void)
+{
+    if (lk_socketClient != PLAT_NO_SOCKET)
+        PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS);
+    CloseNetwork();
+}
+
+// Ends the connection at once, from any thread; the socket stays allocated
+// until the process ends.
+void ShutdownNetwork(void)
+{
+    if (lk_socketClient != PLAT_NO_SOCKET)
+        PlatSocketShutdown(lk_socketClient);
+}
+
 }  // namespace
+
+const LinkOps gl_sTcpLink = {
+    .pfnOpen = InitNetwork,
+    .pfnSend = SendTcp,
+    .pfnSendFile = SendFileTcp,
+    .pfnReceive = ReceiveTcp,
+    .pfnKeepAlive = KeepAliveTcp,
+    .pfnStopReceiving = StopReceivingTcp,
+    .pfnConfirmEnd = ConfirmTcpEnd,
+    .pfnFinishSending = FlushNetwork,
+    .pfnClose = CloseTcp,
+    .pfnRelease = ShutdownNetwork,
+    .bStream = true,
+    .bSerial = false,
+    .bKeepAlive = true,
+};
+
+const LinkOps gl_sUdpLink = {
+    .pfnOpen = InitNetwork,
+    .pfnSend = SendUdp,
+    .pfnSendFile = LinkNoSendFile,
+    .pfnReceive = ReceiveUdp,
+    .pfnKeepAlive = KeepAliveNetwork,
+    .pfnStopReceiving = LinkNoAction,
+    .pfnConfirmEnd = ConfirmUdpEnd,
+    .pfnFinishSending = LinkNoAction,
+    .pfnClose = CloseNetwork,
+    .pfnRelease = ShutdownNetwork,
+    .bStream = false,
+    .bSerial = false,
+    .bKeepAlive = true,
+};
 
 void InitNetwork(void)
 {
@@ -93,7 +283,7 @@ void InitNetwork(void)
     ResolveServer();
     // UDP stays unconnected: every block goes to the first address as a datagram.
     if (lk_bUDP)
-        OpenSocket(0);
+        OpenSocket(0, true);
     else
         Connect();
 }
@@ -102,22 +292,11 @@ void CloseNetwork(void)
 {
     if (lk_socketClient == PLAT_NO_SOCKET)
         return;
-    // Closing with unread answers pending would reset the connection and
-    // drop the end of the data still on its way to the device.
-    if (!lk_bUDP)
-        PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS);
     PlatSocketClose(lk_socketClient);
     lk_socketClient = PLAT_NO_SOCKET;
 }
 
-void ShutdownNetwork(void)
+PlatSocket NetworkSocket(void)
 {
-    if (lk_socketClient != PLAT_NO_SOCKET)
-        PlatSocketShutdown(lk_socketClient);
-}
-
-void FlushNetwork(void)
-{
-    if (lk_socketClient != PLAT_NO_SOCKET && !lk_bUDP)
-        PlatSocketFlush(lk_socketClient, false, FLUSH_STALL_MS);
+    return lk_socketClient;
 }

@@ -1,13 +1,13 @@
-// The network link to the device: TCP or UDP over IPv4 or IPv6. The link module
-// (link.h) sends and receives on its socket.
+// The network link to the device: TCP or UDP over IPv4 or IPv6, each a record
+// of operations (linkops.h) that the link module (link.h) drives. The socket
+// is this module's own.
 #pragma once
 
+#include "linkops.h"
 #include "platform.h"
 
-// Socket of the network link, PLAT_NO_SOCKET until InitNetwork opens it.
-extern PlatSocket lk_socketClient;
-// The device's address and port in use.
-extern PlatAddr lk_sServAddr;
+extern const LinkOps gl_sTcpLink;
+extern const LinkOps gl_sUdpLink;
 
 // Opens the network link to lk_pcServer, port lk_iPort: a TCP socket connected
 // to the first of its addresses that takes it (with -w, tried until the time
@@ -15,13 +15,8 @@ extern PlatAddr lk_sServAddr;
 // Failures end the process.
 void InitNetwork(void);
 
-// Closes the network socket if one is open.
+// Closes the network socket if one is open, at once.
 void CloseNetwork(void);
 
-// Sees the data sent so far delivered and ends the sending direction, leaving
-// the socket open for the receiver thread.
-void FlushNetwork(void);
-
-// Ends the connection at once, from any thread; the socket stays allocated
-// until the process ends. An end hook (ending.h).
-void ShutdownNetwork(void);
+// The socket of the network link, PLAT_NO_SOCKET while none is open.
+PlatSocket NetworkSocket(void);

@@ -16,6 +16,9 @@
 
 namespace {
 
+// Prints the usage text, with pcName as the program's name, on standard output.
+void Usage(const char* pcName);
+
 // Copies pcValue into a text setting of capacity iMax, cut to fit.
 void CopyText(char* pcSetting, int iMax, const char* pcValue)
 {
@@ -215,6 +218,8 @@ OptionsResult ParseOptions(int argc, char** argv)
     return OPTIONS_RUN;
 }
 
+namespace {
+
 void Usage(const char* pcName)
 {
     std::printf("morlink (Windows-Version) %s\n\n", MORLINK_VERSION);
@@ -265,3 +270,5 @@ void Usage(const char* pcName)
     std::printf(gettext("-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
                         "               (i.e. -s::1)\n"));
 }
+
+}  // namespace

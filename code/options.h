@@ -11,6 +11,3 @@ enum OptionsResult {
 // Reads the options from argv[1] on into the session settings. Stops at the
 // usage option and at the first unknown option or mode.
 OptionsResult ParseOptions(int argc, char** argv);
-
-// Prints the usage text, with pcName as the program's name, on standard output.
-void Usage(const char* pcName);

@@ -24,6 +24,17 @@
 
 namespace {
 
+// Calls fnCall again for as long as a signal interrupts it (-1 with EINTR).
+template <typename Call>
+auto RetryInterrupted(Call fnCall)
+{
+    decltype(fnCall()) result;
+    do {
+        result = fnCall();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
 // A failed name lookup leaves the resolver's code (negative in glibc) in errno,
 // moved above every errno value, so that the last error can name either kind.
 constexpr int RESOLVER_ERROR_BASE = 0x10000;

@@ -2,19 +2,7 @@
 // serial_linux.cpp); nothing above the platform layer includes this.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
-
-// Calls fnCall again for as long as a signal interrupts it (-1 with EINTR).
-template <typename Call>
-auto RetryInterrupted(Call fnCall)
-{
-    decltype(fnCall()) result;
-    do {
-        result = fnCall();
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
 
 // Waits until fd has data (or its end, or a hang-up) to read: 1 when it has, 0
 // when ullMilliseconds (UINT64_MAX: no limit) passed first, -1 on failure.

@@ -4,6 +4,7 @@
 // filter until the filter has consumed all of it.
 #include "receiver.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "errors.h"
@@ -24,6 +25,8 @@ unsigned char pucBuf[RECV_BUF_SIZE];
 int lk_fdOut = 1;
 PlatThread lk_thread;
 bool lk_bThreadStarted;
+// Set by the main thread once all input is sent.
+std::atomic<bool> lk_bInputFinished{false};
 
 // Held while the filter works on received data. An end of the process that
 // stops the receiver takes it for good, so that the filter's state stays as
@@ -61,10 +64,10 @@ void HandOver(int n)
 }
 
 // A silent period has passed; true to go on waiting. In keep-alive mode a
-// network link is kept open with one space once all input is sent.
+// link that has a keep-alive is kept open with one space once all input is sent.
 bool Silence(void)
 {
-    if (!lk_bRecvKeepAlive || LinkIsSerial()) {
+    if (!lk_bRecvKeepAlive || !LinkHasKeepAlive()) {
         ReportTimeout();
         return false;
     }
@@ -135,12 +138,17 @@ void RecvThread(void)
 
 }  // namespace
 
-void StartReceiver(void)
+void StartReceiver(int fdOut)
 {
-    lk_fdOut = lk_pFileO != nullptr ? PlatFileNo(lk_pFileO) : 1;
+    lk_fdOut = fdOut;
     lk_bThreadStarted = PlatThreadStart(&lk_thread, RecvThread);
     if (!lk_bThreadStarted)
         LinkStopReceiving();
+}
+
+void ReceiverInputFinished(void)
+{
+    lk_bInputFinished = true;
 }
 
 void WaitReceiver(void)

@@ -2,9 +2,14 @@
 // and hands them to the answer filter, watching for silence.
 #pragma once
 
-// Starts the receiver thread; a thread that cannot be started is not reported
-// (the input is still sent, and WaitReceiver returns at once).
-void StartReceiver(void);
+// Starts the receiver thread, which writes what it shows to fdOut; a thread
+// that cannot be started is not reported (the input is still sent, and
+// WaitReceiver returns at once).
+void StartReceiver(int fdOut);
+
+// The run sequence has sent all input: from now on a silent period in
+// keep-alive mode sends the keep-alive.
+void ReceiverInputFinished(void);
 
 // Waits until the receiver thread has ended.
 void WaitReceiver(void);

@@ -1,14 +1,11 @@
-// The serial mode string: building it from the settings, parsing it back.
+// The serial mode string, parsed into line settings.
 //
 // Parsing follows the Windows mode syntax: keys are matched without regard to
 // case, "=" included; each value must be followed by a space or the end of the
 // string; an unknown key, a bad value and the old comma-separated style fail.
 #include "serialmode.h"
 
-#include <cstdio>
 #include <cstring>
-
-#include "settings.h"
 
 namespace {
 
@@ -154,15 +151,6 @@ const char* ReadToken(const char* pc, SerialMode* psMode)
 }
 
 }  // namespace
-
-void FormatSerialMode(char* pcBuf, std::size_t size)
-{
-    std::snprintf(pcBuf, size,
-                  "baud=%lu parity=%c data=%u stop=%u to=off xon=%s odsr=off octs=off dtr=off "
-                  "rts=off idsr=off",
-                  static_cast<unsigned long>(lk_ulBaudRate), lk_cParity, static_cast<unsigned int>(lk_ui8DataBits),
-                  static_cast<unsigned int>(lk_ui8StopBits), lk_bXon ? "on" : "off");
-}
 
 bool BuildSerialMode(const char* pcMode, SerialMode* psMode)
 {

@@ -1,7 +1,8 @@
 // The serial mode string: the line settings as one text of space-separated
-// key=value tokens ("baud=57600 parity=n data=8 ..."), built from the session
-// settings and parsed back into line settings. Plain C++, no system calls, so
-// every platform's serial layer can share it.
+// key=value tokens ("baud=57600 parity=n data=8 ..."), built by the serial link
+// from the session settings (seriallink.h) and parsed here into line settings.
+// Plain C++ on its arguments alone, no system calls, so every platform's serial
+// layer can share it.
 #pragma once
 
 #include <cstddef>
@@ -31,11 +32,6 @@ struct SerialMode {
     bool bRts;           // RTS raised
     bool bInDsr;         // input gated by DSR
 };
-
-// Formats the mode string of the serial settings (lk_ulBaudRate, lk_cParity,
-// lk_ui8DataBits, lk_ui8StopBits, lk_bXon) into pcBuf, cut to size - 1
-// characters.
-void FormatSerialMode(char* pcBuf, std::size_t size);
 
 // Parses pcMode into *psMode, which it clears first. False for a string the
 // mode syntax rejects: an unknown key, a bad or missing value, text after a

@@ -1,6 +1,8 @@
 // Session settings: their storage, and their start values set by InitSettings.
 #include "settings.h"
 
+#include <cstdio>
+
 std::int32_t lk_itfUsed;
 char lk_pcServer[SERVER_MAX + 1];
 std::int32_t lk_iPort;
@@ -25,9 +27,6 @@ char lk_cSOH;
 char lk_cETB;
 const char* lk_pcIFilename;
 const char* lk_pcOFilename;
-std::FILE* lk_pFileI;
-std::FILE* lk_pFileO;
-std::uint32_t lk_ulIFileLen;
 std::int32_t lk_bMemCardSave;
 char lk_pcMemCardDir[MEMCARD_DIR_MAX + 1];
 std::uint32_t lk_ulWaitSeconds;
@@ -35,7 +34,6 @@ std::int32_t lk_bConfirmEnd;
 std::uint32_t lk_ulConfirmSeconds;
 std::int32_t lk_bProgress;
 std::int32_t gl_bDebug;
-std::atomic<std::int32_t> lk_bInputFinished;
 
 void InitSettings(void)
 {
@@ -63,9 +61,6 @@ void InitSettings(void)
     lk_cETB = DEFAULT_ETB;
     lk_pcIFilename = "";
     lk_pcOFilename = "";
-    lk_pFileI = nullptr;
-    lk_pFileO = nullptr;
-    lk_ulIFileLen = 0;
     lk_bMemCardSave = 0;
     lk_pcMemCardDir[0] = '\0';
     lk_ulWaitSeconds = 0;
@@ -73,5 +68,4 @@ void InitSettings(void)
     lk_ulConfirmSeconds = DEFAULT_CONFIRM_SECONDS;
     lk_bProgress = 0;
     gl_bDebug = 0;
-    lk_bInputFinished = 0;
 }

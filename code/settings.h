@@ -1,12 +1,9 @@
 // Session settings of morlink: one variable per setting, shared by every part of
-// the sender. Only the option parser and the run sequence write them, before
-// anything is sent; afterwards they are only read, except lk_bInputFinished.
-// Flags hold 0 or 1.
+// the sender. The defaults and the option parser write them, before anything
+// is opened; afterwards they are only read. Flags hold 0 or 1.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <cstdio>
 
 // Capacities of the text settings, terminating NUL not included.
 constexpr int SERVER_MAX = 255;
@@ -59,17 +56,13 @@ extern std::int32_t lk_bConfirmEnd;                    // -e
 extern std::uint32_t lk_ulConfirmSeconds;
 extern std::int32_t lk_bProgress;  // -g
 
-// Files, prologues and run state. The file names point into the command line;
-// an empty name means the standard stream.
+// Files and prologues. The file names point into the command line; an empty
+// name means the standard stream.
 extern const char* lk_pcIFilename;
 extern const char* lk_pcOFilename;
-extern std::FILE* lk_pFileI;
-extern std::FILE* lk_pFileO;
-extern std::uint32_t lk_ulIFileLen;  // input file length, 0 for standard input
 extern std::int32_t lk_bMemCardSave;
 extern char lk_pcMemCardDir[MEMCARD_DIR_MAX + 1];
 extern std::int32_t gl_bDebug;
-extern std::atomic<std::int32_t> lk_bInputFinished;
 
 // Puts every setting to its start value, the built-in defaults included.
 void InitSettings(void);

@@ -17,8 +17,8 @@ add_executable(simdevice simdevice_main.cpp sim_device.cpp)
 add_executable(morlink_tests
   morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
   morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_test_util.cpp scratch_dir.cpp
-  sim_device.cpp)
-target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads)
+  sim_device.cpp morlink_serial_pty.cpp)
+target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_tests PRIVATE
   MORLINK_BIN="$<TARGET_FILE:morlink>"
   SIMDEVICE_BIN="$<TARGET_FILE:simdevice>"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "errors.h"
 #include "netlink.h"
@@ -29,14 +30,17 @@ protected:
 
 TEST_F(Reporter, TimeoutReturnsAndLeavesTheSocketOpen)
 {
-    lk_socketClient = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(lk_socketClient, 0);
+    // A UDP link opens its socket and sends nothing.
+    lk_bUDP = 1;
+    std::snprintf(lk_pcServer, sizeof lk_pcServer, "127.0.0.1");
+    InitNetwork();
+    ASSERT_GE(NetworkSocket(), 0);
     ::testing::internal::CaptureStderr();
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Timeout\n");
     int iType = 0;
     socklen_t len = sizeof iType;
-    EXPECT_EQ(getsockopt(static_cast<int>(lk_socketClient), SOL_SOCKET, SO_TYPE, &iType, &len), 0);
+    EXPECT_EQ(getsockopt(static_cast<int>(NetworkSocket()), SOL_SOCKET, SO_TYPE, &iType, &len), 0);
 }
 
 TEST_F(Reporter, TimeoutEndsWithStatus1WhenSetToEnd)

@@ -1,7 +1,9 @@
 // Receiving: the real binary against the simulated device on 127.0.0.1, with
-// time-outs, keep-alive, the device closing, output files and the modes.
+// time-outs, keep-alive (also on UDP and, on a pseudo-terminal, a serial
+// port), the device closing, output files and the modes.
 #include <gtest/gtest.h>
 
+#include "morlink_serial_pty.h"
 #include "morlink_test_util.h"
 #include "sim_device.h"
 
@@ -86,6 +88,33 @@ TEST(Receive, KeepAliveAfterTheConfirmationWaitGoesOnReading)
     EXPECT_EQ(r.err, "Timeout\n");
     EXPECT_GE(r.dWall, 6.9) << "the time-out counts from the last data";
     EXPECT_EQ(dev.connections.at(0), "job") << "no keep-alive byte after the end of sending";
+}
+
+// The UDP socket has no connection: the keep-alive cannot go, and the silence
+// is reported as without -r*.
+TEST(Receive, KeepAliveOverUdpReportsTheSilence)
+{
+    SimDevice dev;
+    RunResult r = Talk(dev, {"-r*1"}, "job", {}, true);
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 0.9);
+    EXPECT_EQ(dev.datagrams.at(0), "job");
+}
+
+// A serial port has no keep-alive: the silence is reported at once.
+TEST(Receive, KeepAliveOnASerialPortReportsTheSilence)
+{
+    PtyPair pty;
+    PtyCollector device(pty);
+    RunResult r = RunArgs({pty.PortArg(), "-r*2"}, "job");
+    EXPECT_TRUE(r.bExited);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    EXPECT_GE(r.dWall, 1.9);
+    EXPECT_LT(r.dWall, 15.0);
+    EXPECT_EQ(device.Stop(), "job");
 }
 
 TEST(Receive, DeviceClosingEndsTheReceiverWithoutSpinning)

@@ -63,7 +63,6 @@ void OpenPort(Strings args)
 void ClosePort()
 {
     CloseSerial();
-    lk_handleSerial = PLAT_NO_SERIAL;
 }
 
 TEST(SerialMode, BuiltFromTheSettingsAndCutToTheBuffer)
@@ -211,10 +210,10 @@ TEST_F(SerialReadRules, FillsTheBufferThenEndsAfterTheGap)
     const std::string data = Noise(1500, 4);
     m_pty.Send(data);
     const Clock::time_point tStart = Clock::now();
-    ASSERT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), 1024);
+    ASSERT_EQ(SerialRead(SerialLinkPort(), m_pucBuf, 1024), 1024);
     std::string got(reinterpret_cast<char*>(m_pucBuf), 1024);
     // The rest ends by the silence after it, long before the 30 s time-out.
-    ASSERT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), 476);
+    ASSERT_EQ(SerialRead(SerialLinkPort(), m_pucBuf, 1024), 476);
     got.append(reinterpret_cast<char*>(m_pucBuf), 476);
     EXPECT_LT(SecondsSince(tStart), 10.0);
     EXPECT_EQ(got, data);
@@ -227,7 +226,7 @@ TEST_F(SerialReadRules, SilenceEndsTheReadWithNothing)
         SCOPED_TRACE(pcReceive);
         Open(pcReceive);
         const Clock::time_point tStart = Clock::now();
-        EXPECT_EQ(SerialRead(lk_handleSerial, m_pucBuf, iSize), 0);
+        EXPECT_EQ(SerialRead(SerialLinkPort(), m_pucBuf, iSize), 0);
         EXPECT_GE(SecondsSince(tStart), dMin);
         EXPECT_LT(SecondsSince(tStart), 10.0);
         ClosePort();
@@ -241,11 +240,11 @@ TEST_F(SerialReadRules, HangUpFailsReadsAndWritesAtOnce)
     const Clock::time_point tStart = Clock::now();
     for (int i = 0; i < 2; ++i) {
         errno = 0;
-        EXPECT_EQ(SerialRead(lk_handleSerial, m_pucBuf, 1024), SERIAL_SYSTEM_FAILURE);
+        EXPECT_EQ(SerialRead(SerialLinkPort(), m_pucBuf, 1024), SERIAL_SYSTEM_FAILURE);
         EXPECT_EQ(errno, EIO);
     }
     EXPECT_LT(SecondsSince(tStart), 5.0);
-    EXPECT_EQ(SerialWrite(lk_handleSerial, m_pucBuf, 10), SERIAL_REFUSED);
+    EXPECT_EQ(SerialWrite(SerialLinkPort(), m_pucBuf, 10), SERIAL_REFUSED);
 }
 
 // The real binary on a pty.
