@@ -20,17 +20,23 @@ bool lk_bSerial;
 std::atomic<bool> lk_bPeerClosed{false};
 std::atomic<bool> lk_bReceiverGone{false};
 
+// Receives first and waits only when nothing is there, so that a flowing
+// answer costs one call per receive; the wait is the whole time-out, counted
+// from the last data (the previous receive).
 int ReceiveNetwork(unsigned char* pucBuf, int iSize, LinkInput* peInput)
 {
-    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
-    const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
-    if (iReady < 0)
-        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-    if (iReady == 0) {
-        *peInput = LINK_SILENCE;
-        return 0;
+    int n = PlatRecvNow(lk_socketClient, pucBuf, iSize);
+    if (n == PLAT_RECV_NONE) {
+        const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
+        const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
+        if (iReady < 0)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        if (iReady == 0) {
+            *peInput = LINK_SILENCE;
+            return 0;
+        }
+        n = PlatRecv(lk_socketClient, pucBuf, iSize);
     }
-    const int n = PlatRecv(lk_socketClient, pucBuf, iSize);
     if (n < 0)
         HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     // An empty datagram is no end: UDP has no connection to close.

@@ -193,3 +193,8 @@ int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds);
 // One receive of up to size bytes: the count, 0 at the end of a connection (or
 // an empty datagram), or -1.
 int PlatRecv(PlatSocket sock, void* pBuf, int size);
+
+// One receive of up to size bytes that does not wait: as PlatRecv, or
+// PLAT_RECV_NONE when nothing is there yet.
+constexpr int PLAT_RECV_NONE = -2;
+int PlatRecvNow(PlatSocket sock, void* pBuf, int size);

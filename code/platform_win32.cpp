@@ -445,3 +445,10 @@ int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
     return recv(ToSocket(sock), static_cast<char*>(pBuf), size, 0);
 }
+
+int PlatRecvNow(PlatSocket sock, void* pBuf, int size)
+{
+    // The socket stays blocking for the sending thread: a look without waiting first.
+    const int iReady = SelectReadable(ToSocket(sock), 0);
+    return iReady < 0 ? -1 : iReady == 0 ? PLAT_RECV_NONE : PlatRecv(sock, pBuf, size);
+}
