@@ -118,6 +118,10 @@ PlatFileKind PlatFileKindOf(int fd);
 // False when pcPath names no file or either cannot be examined.
 bool PlatSameFile(int fd, const char* pcPath);
 
+// Lets a pipe open on fd hold up to size bytes, so that its writer and reader
+// change turns less often. False where fd is no pipe or the system keeps its size.
+bool PlatGrowPipe(int fd, int size);
+
 // Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
 int PlatRead(int fd, void* pBuf, int size);
 

@@ -240,6 +240,11 @@ bool PlatSameFile(int fd, const char* pcPath)
            sOpen.st_ino == sNamed.st_ino;
 }
 
+bool PlatGrowPipe(int fd, int size)
+{
+    return fcntl(fd, F_SETPIPE_SZ, size) >= 0;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return static_cast<int>(RetryInterrupted([&] { return read(fd, pBuf, static_cast<std::size_t>(size)); }));

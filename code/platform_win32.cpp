@@ -269,6 +269,12 @@ bool PlatSameFile(int fd, const char* pcPath)
            sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
 }
 
+bool PlatGrowPipe(int /*fd*/, int /*size*/)
+{
+    // An anonymous pipe's size is set by whoever creates it.
+    return false;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return _read(fd, pBuf, static_cast<unsigned int>(size));
