@@ -127,11 +127,17 @@ void SendMemCardPrologue(void)
     SendData(pucBuf, n);
 }
 
+// An input file on a stream may go from the file to the link inside the
+// system; its bytes are counted from each call's result all the same. A run
+// that must see every byte itself (a trace of the wire) clears this and takes
+// the read loop.
+bool lk_bCopyInside = true;
+
 // An input file on a stream goes from the file to the link inside the
 // system, without passing through this program; false where it cannot.
 bool SendFileInside(int fd)
 {
-    if (lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
+    if (!lk_bCopyInside || lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
         return false;
     for (;;) {
         const int n = LinkSendFile(fd, SEND_FILE_SIZE);
