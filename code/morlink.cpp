@@ -26,7 +26,12 @@ namespace {
 constexpr int BLOCK_SIZE = 1022;
 // On a TCP stream the device cannot tell blocks apart: large ones cost fewer
 // system calls.
-constexpr int STREAM_BLOCK_SIZE = 65536;
+constexpr int STREAM_BLOCK_SIZE = 256 * 1024;
+// Each call of the copy inside the system moves up to this many bytes.
+constexpr int SEND_FILE_SIZE = 1024 * 1024;
+// An input pipe grown to this size lets its writer run ahead by several
+// blocks, so that writer and sender change turns less often.
+constexpr int INPUT_PIPE_SIZE = 1024 * 1024;
 // Frames are built in the buffer's first bytes; their text is cut to 1021.
 constexpr int FRAME_SIZE = 1024;
 
@@ -163,14 +168,20 @@ void InputEnded(void)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
 }
 
+// An input file on a stream may go from the file to the link inside the
+// system; its bytes are counted from each call's result all the same. A run
+// that must see every byte itself (a trace of the wire) clears this and takes
+// the read loop.
+bool lk_bCopyInside = true;
+
 // An input file on a stream goes from the file to the link inside the
 // system, without passing through this program; false where it cannot.
 bool SendFileInside(int fd)
 {
-    if (lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
+    if (!lk_bCopyInside || lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
         return false;
     while (lk_ullLeft != 0) {
-        const int n = LinkSendFile(fd, NextPart(STREAM_BLOCK_SIZE * 16));
+        const int n = LinkSendFile(fd, NextPart(SEND_FILE_SIZE));
         if (n == LINK_NO_SENDFILE)
             return false;
         if (n == 0) {
@@ -188,6 +199,9 @@ void SendInput(int fd)
     if (SendFileInside(fd))
         return;
     const int iBlock = LinkIsStream() && !gl_bDebug ? STREAM_BLOCK_SIZE : BLOCK_SIZE;
+    // Anything but a pipe keeps its size.
+    if (iBlock == STREAM_BLOCK_SIZE)
+        PlatGrowPipe(fd, INPUT_PIPE_SIZE);
     while (lk_ullLeft != 0) {
         int n = PlatRead(fd, pucBuf, NextPart(iBlock));
         if (n == 0) {

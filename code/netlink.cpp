@@ -116,18 +116,23 @@ int SendFileTcp(int fd, int iMax)
     return n == PLAT_NO_SENDFILE ? LINK_NO_SENDFILE : n;
 }
 
-// Waits up to the receive time-out for the socket to have something to read;
-// eEmpty is what a receive that brings no byte means.
+// Receives first and waits only when nothing is there, so that a flowing
+// answer costs one call per receive; the wait is the whole time-out, counted
+// from the last data (the previous receive). eEmpty is what a receive that
+// brings no byte means.
 LinkInput ReceiveNetwork(unsigned char* pucBuf, int iSize, int* piCount, LinkInput eEmpty)
 {
     *piCount = 0;
-    const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
-    const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
-    if (iReady < 0)
-        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-    if (iReady == 0)
-        return LINK_SILENCE;
-    const int n = PlatRecv(lk_socketClient, pucBuf, iSize);
+    int n = PlatRecvNow(lk_socketClient, pucBuf, iSize);
+    if (n == PLAT_RECV_NONE) {
+        const std::uint64_t ullWait = lk_ulTimeout != 0 ? std::uint64_t{lk_ulTimeout} * 1000 : PLAT_WAIT_FOREVER;
+        const int iReady = PlatWaitReadable(lk_socketClient, ullWait);
+        if (iReady < 0)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        if (iReady == 0)
+            return LINK_SILENCE;
+        n = PlatRecv(lk_socketClient, pucBuf, iSize);
+    }
     if (n < 0)
         HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     *piCount = n;

@@ -127,6 +127,10 @@ PlatFileKind PlatFileKindOf(int fd);
 // False when pcPath names no file or either cannot be examined.
 bool PlatSameFile(int fd, const char* pcPath);
 
+// Lets a pipe open on fd hold up to size bytes, so that its writer and reader
+// change turns less often. False where fd is no pipe or the system keeps its size.
+bool PlatGrowPipe(int fd, int size);
+
 // Reads up to size bytes from fd; the count read, 0 at the end, negative on error.
 int PlatRead(int fd, void* pBuf, int size);
 
@@ -204,3 +208,8 @@ int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds);
 // One receive of up to size bytes: the count, 0 at the end of a connection (or
 // an empty datagram), or -1.
 int PlatRecv(PlatSocket sock, void* pBuf, int size);
+
+// One receive of up to size bytes that does not wait: as PlatRecv, or
+// PLAT_RECV_NONE when nothing is there yet.
+constexpr int PLAT_RECV_NONE = -2;
+int PlatRecvNow(PlatSocket sock, void* pBuf, int size);

@@ -276,6 +276,11 @@ bool PlatSameFile(int fd, const char* pcPath)
            sOpen.st_ino == sNamed.st_ino;
 }
 
+bool PlatGrowPipe(int fd, int size)
+{
+    return fcntl(fd, F_SETPIPE_SZ, size) >= 0;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return static_cast<int>(RetryInterrupted([&] { return read(fd, pBuf, static_cast<std::size_t>(size)); }));
@@ -469,4 +474,12 @@ int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
     return static_cast<int>(
         RetryInterrupted([&] { return recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), 0); }));
+}
+
+int PlatRecvNow(PlatSocket sock, void* pBuf, int size)
+{
+    const ssize_t n =
+        RetryInterrupted([&] { return recv(ToFd(sock), pBuf, static_cast<std::size_t>(size), MSG_DONTWAIT); });
+    // Linux gives EAGAIN (the same value as EWOULDBLOCK) for an empty socket.
+    return n < 0 && errno == EAGAIN ? PLAT_RECV_NONE : static_cast<int>(n);
 }

@@ -283,6 +283,12 @@ bool PlatSameFile(int fd, const char* pcPath)
            sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
 }
 
+bool PlatGrowPipe(int /*fd*/, int /*size*/)
+{
+    // An anonymous pipe's size is set by whoever creates it.
+    return false;
+}
+
 int PlatRead(int fd, void* pBuf, int size)
 {
     return _read(fd, pBuf, static_cast<unsigned int>(size));
@@ -461,4 +467,11 @@ int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
 int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
     return recv(ToSocket(sock), static_cast<char*>(pBuf), size, 0);
+}
+
+int PlatRecvNow(PlatSocket sock, void* pBuf, int size)
+{
+    // The socket stays blocking for the sending thread: a look without waiting first.
+    const int iReady = SelectReadable(ToSocket(sock), 0);
+    return iReady < 0 ? -1 : iReady == 0 ? PLAT_RECV_NONE : PlatRecv(sock, pBuf, size);
 }

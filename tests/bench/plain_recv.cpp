@@ -1,5 +1,5 @@
 // plain_recv PORT NBYTES FILE: connects to 127.0.0.1:PORT, sends "job", and
-// copies the next NBYTES bytes it receives into FILE in 64 KiB blocks.
+// copies the next NBYTES bytes it receives into FILE in reads of up to 1 MiB.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,7 +23,7 @@ int main(int argc, char** argv)
         return 1;
     int fdOut = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     unsigned long long ullLeft = std::strtoull(argv[2], nullptr, 10);
-    static char pcBuf[65536];
+    static char pcBuf[1 << 20];
     while (ullLeft > 0) {
         ssize_t n = read(fd, pcBuf, ullLeft < sizeof pcBuf ? ullLeft : sizeof pcBuf);
         if (n <= 0 || write(fdOut, pcBuf, static_cast<size_t>(n)) != n)
