@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "fileio.h"
+#include "system.h"
 #include "image.h"
 #include "messages.h"
 #include "samefile.h"

@@ -2,7 +2,7 @@
 // address stamped into an image, or a header put in front of it.
 #pragma once
 
-#include "fileio.h"
+#include "system.h"
 #include "pakwrap.h"
 
 // Converts the input of an image or font mode through sBlock. Returns the

@@ -1,7 +1,7 @@
 // pakwrap file store: the input wrapped in the device commands that store it.
 #pragma once
 
-#include "fileio.h"
+#include "system.h"
 #include "pakwrap.h"
 
 // Writes the file-store header, the input unchanged through sBlock, and the

@@ -1,6 +1,6 @@
 // pakwrap's files on POSIX systems: descriptors closed on exec, so that they
 // stay with this program; 64-bit offsets.
-#include "fileio.h"
+#include "system.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // pakwrap's files on Windows: opened in binary mode, since the C runtime
 // otherwise opens descriptors in text mode and changes line ends; 64-bit
 // offsets.
-#include "fileio.h"
+#include "system.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "fileio.h"
+#include "system.h"
 #include "headers.h"
 #include "pakwrap.h"
 
