@@ -50,4 +50,10 @@ if(MORLINK_XGETTEXT AND MORLINK_MSGCMP)
       -DXGETTEXT=${MORLINK_XGETTEXT} -DMSGCMP=${MORLINK_MSGCMP}
       -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}
       -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_check.cmake)
+  add_test(NAME morlink.catalogue_subfolders
+    COMMAND ${CMAKE_COMMAND}
+      -DXGETTEXT=${MORLINK_XGETTEXT} -DMSGCMP=${MORLINK_MSGCMP}
+      -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}
+      -DCHECK=${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_check.cmake
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_subfolder.cmake)
 endif()
