@@ -16,8 +16,7 @@ SIZE=$((64 * 1024 * 1024))
 RUNS=3
 
 "$ROOT/tools/setup" bench
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
-cmake --build "$BUILD" -j 2 --target morlink simdevice >/dev/null
+(cd "$ROOT" && cmake --preset build-bench >/dev/null && cmake --build --preset build-bench --target morlink simdevice >/dev/null)
 TMP=$(mktemp -d)
 cleanup() {
     ip netns del "$NS" 2>/dev/null || true
