@@ -18,7 +18,8 @@ add_executable(morlink_tests
   morlink/morlink_transfer_test.cpp morlink/morlink_failures_test.cpp morlink/morlink_options_test.cpp
   morlink/morlink_catalogue_test.cpp morlink/morlink_filter_test.cpp morlink/morlink_receive_test.cpp
   morlink/morlink_faults_test.cpp morlink/morlink_errors_test.cpp morlink/morlink_extensions_test.cpp
-  morlink/morlink_test_util.cpp common/scratch_dir.cpp common/sim_device.cpp morlink/morlink_serial_pty.cpp)
+  morlink/morlink_test_util.cpp morlink/morlink_talk.cpp morlink/morlink_serial_pty.cpp
+  common/run_process.cpp common/scratch_dir.cpp common/sim_device.cpp)
 target_include_directories(morlink_tests PRIVATE common morlink)
 target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_tests PRIVATE
@@ -32,7 +33,7 @@ gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
 # The serial link on pseudo-terminal pairs (never a real port).
 add_executable(morlink_serial_tests
   morlink/morlink_serial_test.cpp morlink/morlink_serial_pty.cpp morlink/morlink_serial_speed.cpp
-  morlink/morlink_test_util.cpp common/scratch_dir.cpp)
+  morlink/morlink_test_util.cpp common/run_process.cpp common/scratch_dir.cpp)
 target_include_directories(morlink_serial_tests PRIVATE common morlink)
 target_link_libraries(morlink_serial_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_serial_tests PRIVATE MORLINK_BIN="$<TARGET_FILE:morlink>")
