@@ -13,8 +13,7 @@ RunSetup Sender(const std::vector<std::string>& args, const std::string& input)
     return sSetup;
 }
 
-RunSetup SenderSetup(const SimDevice& dev, const std::vector<std::string>& args, const std::string& input,
-                     bool bUdp)
+RunSetup SenderSetup(const SimDevice& dev, const std::vector<std::string>& args, const std::string& input, bool bUdp)
 {
     std::vector<std::string> all = {bUdp ? dev.UdpPortArg() : dev.TcpPortArg()};
     if (bUdp)
