@@ -5,11 +5,10 @@
 
 #include <cstring>
 
-#include "fileio.h"
 #include "image.h"
 #include "messages.h"
-#include "samefile.h"
 #include "store.h"
+#include "system.h"
 #include "verify.h"
 
 // The first block holds every header and its fields.

@@ -1,7 +1,5 @@
 // In-kernel copy with copy_file_range: no trip of the data through user space.
-#include "fastcopy.h"
-
-#if defined(__linux__)
+#include "system.h"
 
 #include <unistd.h>
 
@@ -19,12 +17,3 @@ bool CopyRest(int iIn, int iOut)
             return false;
     }
 }
-
-#else
-
-bool CopyRest(int, int)
-{
-    return false;
-}
-
-#endif

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "crc32.h"
-#include "fastcopy.h"
 #include "headers.h"
 #include "messages.h"
+#include "system.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // address stamped into an image, or a header put in front of it.
 #pragma once
 
-#include "fileio.h"
 #include "pakwrap.h"
+#include "system.h"
 
 // Converts the input of an image or font mode through sBlock. Returns the
 // exit status of the run.

@@ -2,9 +2,9 @@
 // file, the input unchanged, and optionally the restart command.
 #include "store.h"
 
-#include "fastcopy.h"
 #include "headers.h"
 #include "messages.h"
+#include "system.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // pakwrap file store: the input wrapped in the device commands that store it.
 #pragma once
 
-#include "fileio.h"
 #include "pakwrap.h"
+#include "system.h"
 
 // Writes the file-store header, the input unchanged through sBlock, and the
 // restart command when asked for. Returns the exit status of the run.

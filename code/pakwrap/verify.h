@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "fileio.h"
 #include "headers.h"
 #include "pakwrap.h"
+#include "system.h"
 
 // The layouts a file is checked against.
 enum class Layout {

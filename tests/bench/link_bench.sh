@@ -6,8 +6,9 @@
 # beside them. Needs root (network namespaces, tc). Everything stays on this
 # machine: the two addresses exist only on the veth pair made here.
 set -euo pipefail
-[ "$(id -u)" -eq 0 ] || { echo "link_bench.sh: network namespaces and tc need root: run it as root" >&2; exit 1; }
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$ROOT/tools/lib/root.sh"
+is_root || { echo "link_bench.sh: network namespaces and tc need root: run it as root" >&2; exit 1; }
 BUILD="$ROOT/build-bench"
 NS=morlink-bench
 HOST_IF=mlb-host DEV_IF=mlb-dev
@@ -16,8 +17,7 @@ SIZE=$((64 * 1024 * 1024))
 RUNS=3
 
 "$ROOT/tools/setup" bench
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
-cmake --build "$BUILD" -j 2 --target morlink simdevice >/dev/null
+(cd "$ROOT" && cmake --preset build-bench >/dev/null && cmake --build --preset build-bench --target morlink simdevice >/dev/null)
 TMP=$(mktemp -d)
 cleanup() {
     ip netns del "$NS" 2>/dev/null || true

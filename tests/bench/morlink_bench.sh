@@ -10,8 +10,7 @@ SIZE=$((256 * 1024 * 1024))
 RUNS=3
 
 "$ROOT/tools/setup" bench
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
-cmake --build "$BUILD" -j 2 --target morlink simdevice plain_recv >/dev/null
+(cd "$ROOT" && cmake --preset build-bench >/dev/null && cmake --build --preset build-bench --target morlink simdevice plain_recv >/dev/null)
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"; kill $(jobs -p) 2>/dev/null || true' EXIT
 

@@ -11,8 +11,7 @@ RUNS=5
 
 "$ROOT/tools/setup" bench
 
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target crc_bench pakwrap
+(cd "$ROOT" && cmake --preset build-bench >/dev/null && cmake --build --preset build-bench --target crc_bench pakwrap)
 
 "$BUILD/tests/bench/crc_bench"
 

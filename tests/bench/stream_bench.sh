@@ -5,6 +5,5 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD="$ROOT/build-bench"
 "$ROOT/tools/setup" bench
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTOOLS_BENCH=ON -DTOOLS_TESTS=ON >/dev/null
-cmake --build "$BUILD" -j 2 --target morlink plain_recv bench_sink bench_device >/dev/null
+(cd "$ROOT" && cmake --preset build-bench >/dev/null && cmake --build --preset build-bench --target morlink plain_recv bench_sink bench_device >/dev/null)
 python3 "$ROOT/tests/bench/stream_bench.py" "$BUILD" "${1:-5}"

@@ -40,20 +40,6 @@ double SecondsSince(Clock::time_point tStart)
     return std::chrono::duration<double>(Clock::now() - tStart).count();
 }
 
-// Fresh settings from a command line, as the sender gets them.
-void ParseArgs(Strings args)
-{
-    static Strings s_args;
-    static std::vector<char*> s_argv;
-    s_args = {"morlink"};
-    s_args.insert(s_args.end(), args.begin(), args.end());
-    s_argv.clear();
-    for (std::string& s : s_args)
-        s_argv.push_back(s.data());
-    InitSettings();
-    ParseOptions(static_cast<int>(s_argv.size()), s_argv.data());
-}
-
 void OpenPort(Strings args)
 {
     ParseArgs(args);

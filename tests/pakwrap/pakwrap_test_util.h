@@ -1,8 +1,9 @@
-// Helpers for the pakwrap suites: running the real binary as a user would, a
-// scratch directory, whole-file reads, hand-built inputs and a bit-by-bit
-// reference CRC.
+// Helpers for the pakwrap suites: running the real binary as a user would
+// (the common runner's RunArgs), a scratch directory, whole-file reads,
+// hand-built inputs and a bit-by-bit reference CRC.
 #pragma once
 
+#include "run_process.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,21 +16,13 @@
 
 using Bytes = std::vector<unsigned char>;
 
-struct RunResult {
-    bool bExited = false;  // false: ended by a signal (the run's test fails too)
-    int iStatus = -1;      // exit status, or the signal number
-    std::string out;
-};
-
-// Runs the pakwrap binary with args after argv[0] and collects its standard output.
-RunResult RunArgs(const std::vector<std::string>& args);
-
 std::string PakwrapPath();
 
 // The help text that a rejected command line shows.
 extern const char kHelpText[];
 
-Bytes ReadFile(const std::string& path);
+// The whole file (the common ReadFile) as bytes.
+Bytes ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Bitwise CRC-32 (reflected 0xEDB88320, initial all ones, final inversion),
@@ -40,8 +33,8 @@ inline std::uint32_t RefCrc(const Bytes& data)
     return RefCrc(data.data(), data.size());
 }
 
-// Deterministic pseudo-random bytes.
-Bytes Noise(std::size_t n, std::uint32_t ulSeed);
+// Deterministic pseudo-random bytes (the common Noise).
+Bytes NoiseBytes(std::size_t n, std::uint32_t ulSeed);
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Text(const std::string& s);
 // An unstamped image: a tagged one (SH3 unless told) with its 148-byte header

@@ -54,7 +54,7 @@ TEST_F(PakwrapVerify, HandStampedImagesReportEveryField)
     Bytes sh3 = Sh3Image(70000, 1);
     PutBE(sh3, 144, 0x12345678u);
     PutBE(sh3, 4, RefCrc(sh3.data() + 148, 70000));
-    EXPECT_EQ(ReadFile(Make("sh3", Sh3Image(70000, 1), {"/s:12345678"})), sh3);
+    EXPECT_EQ(ReadBytes(Make("sh3", Sh3Image(70000, 1), {"/s:12345678"})), sh3);
     std::string out;
     EXPECT_EQ(Verify(dir.Write("sh3.hand", sh3), &out), 0);
     EXPECT_EQ(out, "Kind: SH3 image\nTag: SH3\nAddress: 0x12345678\n" +
@@ -87,7 +87,7 @@ TEST_F(PakwrapVerify, EveryKindGoodAndDamaged)
         {"sh3", Sh3Image(120000, 5), {"/s"}, "SH3 image"},
         {"atmel", Sh3Image(3000, 6, "AT1"), {"/a"}, "Atmel image"},
         {"slic", Sh3Image(0, 7, "SLC"), {"/l"}, "SLIC image"},
-        {"custom", Noise(999, 8), {"/s", "/XYZ:7:-1:2:some text"}, "custom header record"},
+        {"custom", NoiseBytes(999, 8), {"/s", "/XYZ:7:-1:2:some text"}, "custom header record"},
         {"font", Text("123456789"), {"/f"}, "font"},
     };
     for (const auto& c : cases) {
@@ -96,7 +96,7 @@ TEST_F(PakwrapVerify, EveryKindGoodAndDamaged)
         EXPECT_EQ(Verify(path, &out), 0) << c.name << "\n" << out;
         EXPECT_EQ(out.substr(0, out.find('\n')), "Kind: " + c.kind) << c.name;
         EXPECT_EQ(out.find("MISMATCH"), std::string::npos) << out;
-        Bytes image = ReadFile(path);
+        Bytes image = ReadBytes(path);
         if (image.size() > 300) {
             EXPECT_EQ(Verify(dir.Write(c.name + ".bad", Flipped(image, image.size() - 1)), &out), 1) << c.name;
             EXPECT_NE(out.find("CRC: stored"), std::string::npos) << c.name << "\n" << out;
@@ -106,9 +106,9 @@ TEST_F(PakwrapVerify, EveryKindGoodAndDamaged)
     std::string out;
     EXPECT_EQ(Verify(dir.Path("custom"), &out), 0);
     EXPECT_EQ(out.substr(out.find("Tag:")), "Tag: XYZ\nNumbers: 0x00000007 0xffffffff 0x00000002\nText: some text\n" +
-                                                Check("CRC", RefCrc(Noise(999, 8)), RefCrc(Noise(999, 8))));
+                                                Check("CRC", RefCrc(NoiseBytes(999, 8)), RefCrc(NoiseBytes(999, 8))));
     // A damaged font names no layout: it is of no known kind.
-    EXPECT_EQ(Verify(dir.Write("font.bad", Flipped(ReadFile(dir.Path("font")), 5)), &out), 1);
+    EXPECT_EQ(Verify(dir.Write("font.bad", Flipped(ReadBytes(dir.Path("font")), 5)), &out), 1);
     EXPECT_EQ(out, "Kind: no known kind\n");
 }
 
@@ -126,25 +126,25 @@ TEST_F(PakwrapVerify, OverlappingLayouts)
 {
     Bytes font;
     for (std::uint32_t seed = 0; font.empty(); seed++)
-        if ((RefCrc(Noise(500, seed)) & 0xFF) == 0x01)
-            font = Noise(500, seed);
+        if ((RefCrc(NoiseBytes(500, seed)) & 0xFF) == 0x01)
+            font = NoiseBytes(500, seed);
     std::string out;
     EXPECT_EQ(Verify(Make("font", font, {"/f"}), &out), 0);
     EXPECT_EQ(out.substr(0, out.find('\n')), "Kind: font") << "its first byte 0x01 marks an SH2 image too";
 
-    EXPECT_EQ(Verify(Make("record", Noise(300, 1), {"/s", "/SH3:1:2:3:x"}), &out), 0);
+    EXPECT_EQ(Verify(Make("record", NoiseBytes(300, 1), {"/s", "/SH3:1:2:3:x"}), &out), 0);
     EXPECT_EQ(out.substr(0, out.find('\n')), "Kind: SH3 image");
 }
 
 TEST_F(PakwrapVerify, FileStoreWrappers)
 {
-    Bytes image = ReadFile(Make("sh3", Sh3Image(60000, 2), {"/s:1000"}));
+    Bytes image = ReadBytes(Make("sh3", Sh3Image(60000, 2), {"/s:1000"}));
     std::string store = Make("store", image, {"/r", "/m=C:/FW/APP.IMG"});
     // Built here: the header, the image, the restart command.
     std::string head = "^FCGC--r0_\x01"
                        "FMIO--rC:/FW\x17\x01"
                        "MC:/FW/APP.IMG*60148\x17";
-    EXPECT_EQ(ReadFile(store), Concat({Text(head), image, kRestart}));
+    EXPECT_EQ(ReadBytes(store), Concat({Text(head), image, kRestart}));
     std::string out;
     EXPECT_EQ(Verify(store, &out), 0);
     std::uint32_t crc = RefCrc(image.data() + 148, 60000);
@@ -154,12 +154,12 @@ TEST_F(PakwrapVerify, FileStoreWrappers)
                        Hex(46) + ":\n  Kind: SH3 image\n  Tag: SH3\n  Address: 0x00001000\n  " +
                        Check("CRC", crc, crc));
 
-    Bytes bad = Flipped(ReadFile(store), head.size() + 30000);
+    Bytes bad = Flipped(ReadBytes(store), head.size() + 30000);
     EXPECT_EQ(Verify(dir.Write("bad", bad), &out), 1);
     EXPECT_NE(out.find("  CRC: stored " + Hex(crc)), std::string::npos) << out;
     EXPECT_NE(out.find(": MISMATCH\n"), std::string::npos) << out;
 
-    Bytes cut = ReadFile(store);
+    Bytes cut = ReadBytes(store);
     cut.resize(cut.size() - 20);
     EXPECT_EQ(Verify(dir.Write("cut", cut), &out), 1);
     EXPECT_NE(out.find("Length: announced 0x0000eaf4, following 0x0000eaea: MISMATCH\nRestart command: no\n"),

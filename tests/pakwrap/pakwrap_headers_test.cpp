@@ -17,7 +17,7 @@ ImageKind Kind(const Bytes& b, std::uint32_t* h = nullptr)
 TEST(Recognise, Sh2ByFirstOrSecondByteAndHeaderLengthLittleEndian)
 {
     std::uint32_t h = 0;
-    Bytes b = Noise(64, 1);
+    Bytes b = NoiseBytes(64, 1);
     b[0] = 0x01;
     b[1] = 0x00;
     b[4] = 0xD4, b[5] = 0x00, b[6] = 0x00, b[7] = 0x00;
@@ -62,7 +62,7 @@ TEST(Recognise, MissingBytesDoNotMatch)
 
 TEST(Stamp, Sh2FieldsLittleEndianAddressOnlyWhenGiven)
 {
-    Bytes block = Noise(300, 2);
+    Bytes block = NoiseBytes(300, 2);
     Bytes expected = block;
     StampBlock(block.data(), ImageKind::Sh2, 0xA1B2C3D4u, 0x01020304u, NO_ADDRESS);
     PutLE(expected, 208, 0xA1B2C3D4u);
@@ -77,7 +77,7 @@ TEST(Stamp, Sh2FieldsLittleEndianAddressOnlyWhenGiven)
 TEST(Stamp, TaggedKindsBigEndianCrcAndAddress)
 {
     for (ImageKind kind : {ImageKind::Sh3, ImageKind::Atmel, ImageKind::Slic}) {
-        Bytes block = Noise(200, 3);
+        Bytes block = NoiseBytes(200, 3);
         Bytes expected = block;
         StampBlock(block.data(), kind, 0xCBF43926u, 0x99999999u, NO_ADDRESS);
         expected[4] = 0xCB, expected[5] = 0xF4, expected[6] = 0x39, expected[7] = 0x26;
@@ -142,7 +142,7 @@ TEST(Store, HeaderCreatesTheDirectoryAndAnnouncesNameAndSize)
 
 TEST(ReadBack, StampedFieldsAndRecordsAsWritten)
 {
-    Bytes sh2 = Noise(300, 4);
+    Bytes sh2 = NoiseBytes(300, 4);
     StampBlock(sh2.data(), ImageKind::Sh2, 0xA1B2C3D4u, 0x01020304u, 0x12345678u);
     HeaderFields fields;
     ReadHeaderFields(sh2.data(), ImageKind::Sh2, &fields);

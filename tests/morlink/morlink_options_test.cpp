@@ -17,19 +17,7 @@ using Strings = std::vector<std::string>;
 // Parses the arguments after argv[0] into freshly reset settings.
 class Options : public ::testing::Test {
 protected:
-    void Parse(Strings args)
-    {
-        m_args = {"morlink"};
-        m_args.insert(m_args.end(), args.begin(), args.end());
-        m_argv.clear();
-        for (std::string& s : m_args)
-            m_argv.push_back(s.data());
-        InitSettings();
-        ParseOptions(static_cast<int>(m_argv.size()), m_argv.data());
-    }
-
-    Strings m_args;
-    std::vector<char*> m_argv;
+    void Parse(const Strings& args) { ParseArgs(args); }
 };
 
 TEST_F(Options, SAndPSetSerialValuesOnlyAfterC)

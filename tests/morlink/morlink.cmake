@@ -6,18 +6,21 @@ find_program(MORLINK_MSGFMT msgfmt REQUIRED)
 # A German catalogue planted by the tests where the sender must not look.
 set(MORLINK_PLANTED_MO ${CMAKE_CURRENT_BINARY_DIR}/morlink_planted.mo)
 add_custom_command(OUTPUT ${MORLINK_PLANTED_MO}
-  COMMAND ${MORLINK_MSGFMT} --check -o ${MORLINK_PLANTED_MO} ${CMAKE_CURRENT_SOURCE_DIR}/morlink_planted.po
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/morlink_planted.po
+  COMMAND ${MORLINK_MSGFMT} --check -o ${MORLINK_PLANTED_MO} ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_planted.po
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_planted.po
   VERBATIM)
 add_custom_target(morlink_test_catalogue DEPENDS ${MORLINK_PLANTED_MO})
 
 # The simulated device as a program, for the demo and the benchmarks.
-add_executable(simdevice simdevice_main.cpp sim_device.cpp)
+add_executable(simdevice common/simdevice_main.cpp common/sim_device.cpp)
 
 add_executable(morlink_tests
-  morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
-  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_test_util.cpp scratch_dir.cpp
-  sim_device.cpp morlink_serial_pty.cpp)
+  morlink/morlink_transfer_test.cpp morlink/morlink_failures_test.cpp morlink/morlink_options_test.cpp
+  morlink/morlink_catalogue_test.cpp morlink/morlink_filter_test.cpp morlink/morlink_receive_test.cpp
+  morlink/morlink_faults_test.cpp morlink/morlink_errors_test.cpp morlink/morlink_extensions_test.cpp
+  morlink/morlink_test_util.cpp morlink/morlink_talk.cpp morlink/morlink_serial_pty.cpp
+  common/run_process.cpp common/scratch_dir.cpp common/sim_device.cpp)
+target_include_directories(morlink_tests PRIVATE common morlink)
 target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_tests PRIVATE
   MORLINK_BIN="$<TARGET_FILE:morlink>"
@@ -29,7 +32,9 @@ gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30
 
 # The serial link on pseudo-terminal pairs (never a real port).
 add_executable(morlink_serial_tests
-  morlink_serial_test.cpp morlink_serial_pty.cpp morlink_serial_speed.cpp morlink_test_util.cpp scratch_dir.cpp)
+  morlink/morlink_serial_test.cpp morlink/morlink_serial_pty.cpp morlink/morlink_serial_speed.cpp
+  morlink/morlink_test_util.cpp common/run_process.cpp common/scratch_dir.cpp)
+target_include_directories(morlink_serial_tests PRIVATE common morlink)
 target_link_libraries(morlink_serial_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_serial_tests PRIVATE MORLINK_BIN="$<TARGET_FILE:morlink>")
 add_dependencies(morlink_serial_tests morlink)
@@ -45,5 +50,11 @@ if(MORLINK_XGETTEXT AND MORLINK_MSGCMP)
     COMMAND ${CMAKE_COMMAND}
       -DXGETTEXT=${MORLINK_XGETTEXT} -DMSGCMP=${MORLINK_MSGCMP}
       -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}
-      -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink_catalogue_check.cmake)
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_check.cmake)
+  add_test(NAME morlink.catalogue_subfolders
+    COMMAND ${CMAKE_COMMAND}
+      -DXGETTEXT=${MORLINK_XGETTEXT} -DMSGCMP=${MORLINK_MSGCMP}
+      -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}
+      -DCHECK=${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_check.cmake
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_subfolder.cmake)
 endif()

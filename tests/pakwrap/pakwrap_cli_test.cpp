@@ -115,7 +115,7 @@ TEST_F(PakwrapCli, LongFileNamesAreNotCut)
     dir.Write(longName, Bytes(10, 1));
     RunResult r = RunArgs({dir.Path(longName), Out(), "/f"});
     EXPECT_EQ(r.iStatus, 0) << r.out;
-    EXPECT_EQ(ReadFile(dir.Path("out.bin")).size(), 14u);
+    EXPECT_EQ(ReadBytes(dir.Path("out.bin")).size(), 14u);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ protected:
             args.push_back(fifth);
         return RunArgs(args);
     }
-    Bytes Output() const { return ReadFile(dir.Path("out.bin")); }
+    Bytes Output() const { return ReadBytes(dir.Path("out.bin")); }
     ScratchDir dir;
 };
 
@@ -141,7 +141,7 @@ TEST_F(PakwrapConvert, Sh2HeaderLongerThanOneBlock)
 
 TEST_F(PakwrapConvert, CustomHeaderRecordInFrontOfTaggedOrUnknownInput)
 {
-    for (const Bytes& in : {Sh3Image(70000, 8), Noise(999, 2), Bytes{}}) {
+    for (const Bytes& in : {Sh3Image(70000, 8), NoiseBytes(999, 2), Bytes{}}) {
         Bytes rec(148, 0);
         rec[0] = 'S', rec[1] = 'H', rec[2] = '3';
         PutBE(rec, 4, RefCrc(in));
@@ -157,7 +157,7 @@ TEST_F(PakwrapConvert, CustomHeaderRecordInFrontOfTaggedOrUnknownInput)
 
 TEST_F(PakwrapConvert, CustomHeaderTextKeepsColonsAndIsCutAt128)
 {
-    Bytes in = Noise(10, 1);
+    Bytes in = NoiseBytes(10, 1);
     Convert(in, "/l", "xTAG:1:2:3:a:b");
     Bytes out = Output();
     ASSERT_EQ(out.size(), 158u);
@@ -176,7 +176,7 @@ TEST_F(PakwrapConvert, CustomHeaderTextKeepsColonsAndIsCutAt128)
 
 TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
 {
-    Bytes in = Noise(1234, 6);
+    Bytes in = NoiseBytes(1234, 6);
     RunResult r = Convert(in, "/m=C:/FONTS/A.TTF");
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
@@ -201,18 +201,18 @@ TEST_F(PakwrapConvert, FileStoreWrapperWithDirectoryTextAndRestart)
             << n.name;
     }
 
-    r = Convert(Noise(120000, 2), "/m");
+    r = Convert(NoiseBytes(120000, 2), "/m");
     EXPECT_EQ(r.iStatus, 1) << "no target name";
     EXPECT_EQ(Output(), Concat({Text("^FCGC--r0_\x01"
                                      "FMIO--r\x17\x01"
                                      "M*120000\x17"),
-                                Noise(120000, 2)}));
+                                NoiseBytes(120000, 2)}));
 }
 
 TEST_F(PakwrapConvert, WrongBinFileLeavesEmptyOutput)
 {
     const Bytes rejected[] = {
-        Noise(500, 1),                                           // no known tag
+        NoiseBytes(500, 1),                                      // no known tag
         Text("SH3x" + std::string(200, '\0')),                   // tag without its NUL
         Text(std::string("SH3\0", 4)),                           // SH3 too short for its header
         Concat({Text(std::string("SH3\0", 4)), Bytes(143, 0)}),  // 147 bytes
@@ -241,11 +241,11 @@ TEST_F(PakwrapConvert, SameFileIsRefusedBeforeAnythingIsTruncated)
         RunResult r = RunArgs({dir.Path("in.bin"), dir.Path(out), "/s"});
         EXPECT_EQ(r.iStatus, 1) << out;
         EXPECT_NE(r.out.find("same file"), std::string::npos) << r.out;
-        EXPECT_EQ(ReadFile(dir.Path("in.bin")), in) << out;
+        EXPECT_EQ(ReadBytes(dir.Path("in.bin")), in) << out;
     }
     RunResult r = RunArgs({dir.Path("in.bin"), dir.Path("in.bin"), "/m=x"});
     EXPECT_EQ(r.iStatus, 1);
-    EXPECT_EQ(ReadFile(dir.Path("in.bin")), in);
+    EXPECT_EQ(ReadBytes(dir.Path("in.bin")), in);
 }
 
 TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
@@ -257,7 +257,7 @@ TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
     EXPECT_TRUE(FileExists(dir.Path("out.bin")));
     EXPECT_TRUE(Output().empty());
 
-    dir.Write("in.bin", Noise(10, 1));
+    dir.Write("in.bin", NoiseBytes(10, 1));
     r = RunArgs({dir.Path("in.bin"), dir.Path("no/such/dir"), "/f"});
     EXPECT_EQ(r.iStatus, 1);
     EXPECT_NE(r.out.find("Failed to open file " + dir.Path("no/such/dir") + ".\n"), std::string::npos);
@@ -271,7 +271,7 @@ TEST_F(PakwrapConvert, OpenReadAndWriteFailures)
 
     // A full disk: the conversion reports errno 28, the store its byte count.
     for (std::size_t size : {std::size_t{10}, std::size_t{200000}}) {
-        dir.Write("in.bin", Noise(size, 1));
+        dir.Write("in.bin", NoiseBytes(size, 1));
         r = RunArgs({dir.Path("in.bin"), "/dev/full", "/f"});
         EXPECT_EQ(r.iStatus, 1);
         EXPECT_NE(r.out.find("Failed to write /dev/full 28.\n"), std::string::npos) << r.out;

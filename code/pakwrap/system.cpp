@@ -1,5 +1,5 @@
 // Reading and writing pakwrap's files by the calls that every system has.
-#include "fileio.h"
+#include "system.h"
 
 #include <unistd.h>
 

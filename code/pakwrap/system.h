@@ -1,5 +1,8 @@
-// pakwrap's files as descriptors: opened and sought by each system's own calls
-// (fileio_posix.cpp, fileio_win32.cpp), read and written in whole blocks.
+// pakwrap's system layer: files as descriptors, opened and sought by each
+// system's own calls and read and written in whole blocks; whether two names
+// lead to one file; the in-kernel copy. Each system has one file of its own
+// (system_posix.cpp, system_win32.cpp); Linux copies inside the kernel
+// (fastcopy_linux.cpp). system.cpp holds what the systems share.
 #pragma once
 
 // The input and output of a run; -1 for one not open.
@@ -51,3 +54,15 @@ bool ForEachBlock(int iFd, const Block& sBlock, Step fStep)
     } while (fStep(iDatalen) && iDatalen > 0);
     return true;
 }
+
+// True when both files exist and are one file (the same name, a link, or
+// another path to it), each system by its own file identity. False when
+// either cannot be examined.
+bool SameFileIdentity(const char* pcFirst, const char* pcSecond);
+
+// Copies from the current offset of iIn to that of iOut until the input ends,
+// inside the kernel where it can. True when all of it was copied; false when
+// the kernel could not (or failed part way): the offsets then stand after what
+// was copied, and the caller goes on with reads and writes of its own, which
+// report any real failure.
+bool CopyRest(int iIn, int iOut);

@@ -46,7 +46,7 @@ TEST(Crc32, ZeroOrNegativeLengthLeavesValue)
 // bitwise reference.
 TEST(Crc32, AgreesWithBitwiseAtAllLengthsAndOffsets)
 {
-    Bytes data = Noise(300, 7);
+    Bytes data = NoiseBytes(300, 7);
     for (std::size_t off = 0; off < 9; off++)
         for (std::size_t len = 0; len + off <= data.size(); len++)
             ASSERT_EQ(Whole(data.data() + off, static_cast<int>(len)), RefCrc(data.data() + off, len))
@@ -55,7 +55,7 @@ TEST(Crc32, AgreesWithBitwiseAtAllLengthsAndOffsets)
 
 TEST(Crc32, ChainedBlocksEqualOneCall)
 {
-    Bytes data = Noise(100000, 3);
+    Bytes data = NoiseBytes(100000, 3);
     std::uint32_t expected = RefCrc(data);
     for (std::size_t step : {1u, 3u, 7u, 8u, 13u, 4096u, 50000u, 99999u}) {
         std::uint32_t crc = 0xFFFFFFFFu;

@@ -1,10 +1,10 @@
-#include "morlink_test_util.h"
+#include "run_process.h"
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
 std::vector<char*> CStrings(std::vector<std::string>& v)
 {
     std::vector<char*> vPtr;
@@ -25,6 +23,8 @@ std::vector<char*> CStrings(std::vector<std::string>& v)
     vPtr.push_back(nullptr);
     return vPtr;
 }
+
+namespace {
 
 // PATH, LANG=C and the sanitizer settings, then the setup's variables, a later
 // one replacing an earlier one of the same name.
@@ -52,9 +52,9 @@ int OpenOrThrow(const std::string& path, int iFlags)
 
 }  // namespace
 
-SenderProcess::SenderProcess(const RunSetup& sSetup)
+ChildProcess::ChildProcess(const RunSetup& sSetup)
 {
-    char pcTemplate[] = "/tmp/morlink-run-XXXXXX";
+    char pcTemplate[] = "/tmp/test-run-XXXXXX";
     if (mkdtemp(pcTemplate) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_dirIo = pcTemplate;
@@ -64,7 +64,7 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
     int fdErr = sSetup.stderrPath.empty() ? OpenOrThrow(m_dirIo + "/err", O_WRONLY | O_CREAT)
                                           : OpenOrThrow(sSetup.stderrPath, O_WRONLY | O_NOCTTY);
 
-    std::string sPath = sSetup.program.empty() ? MorlinkPath() : sSetup.program;
+    std::string sPath = sSetup.program.empty() ? ProgramUnderTest() : sSetup.program;
     std::vector<std::string> vArgs = {sSetup.argv0.empty() ? sPath : sSetup.argv0};
     vArgs.insert(vArgs.end(), sSetup.args.begin(), sSetup.args.end());
     std::vector<std::string> vEnv = Environment(sSetup);
@@ -101,7 +101,7 @@ SenderProcess::SenderProcess(const RunSetup& sSetup)
         throw std::runtime_error("fork failed");
 }
 
-RunResult SenderProcess::Wait()
+RunResult ChildProcess::Wait()
 {
     int iWait = 0;
     rusage sUsage{};
@@ -123,14 +123,14 @@ RunResult SenderProcess::Wait()
     return sResult;
 }
 
-void SenderProcess::Signal(int iSignal)
+void ChildProcess::Signal(int iSignal)
 {
     kill(m_pid, iSignal);
 }
 
-RunResult RunMorlink(const RunSetup& sSetup)
+RunResult RunProcess(const RunSetup& sSetup)
 {
-    return SenderProcess(sSetup).Wait();
+    return ChildProcess(sSetup).Wait();
 }
 
 RunResult RunArgs(const std::vector<std::string>& args, const std::string& input)
@@ -138,33 +138,9 @@ RunResult RunArgs(const std::vector<std::string>& args, const std::string& input
     RunSetup sSetup;
     sSetup.args = args;
     sSetup.input = input;
-    return RunMorlink(sSetup);
-}
-
-bool UnprivilegedUser(RunSetup* psSetup)
-{
-    if (geteuid() != 0)
-        return true;
-    const passwd* psUser = getpwnam("nobody");
-    if (psUser == nullptr)
-        return false;
-    // A copy of the program that the user can reach wherever the build tree
-    // lies (below /root, or a private temporary folder, it cannot).
-    static ScratchDir s_dir;
-    const std::string sCopy = s_dir.Path("morlink");
-    std::error_code ec;
-    std::filesystem::copy_file(MorlinkPath(), sCopy, std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec || chmod(s_dir.Dir().c_str(), 0755) != 0 || chmod(sCopy.c_str(), 0755) != 0)
-        return false;
-    psSetup->program = sCopy;
-    psSetup->iUid = static_cast<int>(psUser->pw_uid);
-    psSetup->iGid = static_cast<int>(psUser->pw_gid);
-    return true;
-}
-
-std::string MorlinkPath()
-{
-    return MORLINK_BIN;
+    RunResult sResult = RunProcess(sSetup);
+    EXPECT_TRUE(sResult.bExited) << ProgramUnderTest() << " ended by signal " << sResult.iStatus;
+    return sResult;
 }
 
 std::string ReadFile(const std::string& path)
@@ -173,15 +149,6 @@ std::string ReadFile(const std::string& path)
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
-}
-
-std::string AllByteValues(int iRounds)
-{
-    std::string s;
-    for (int r = 0; r < iRounds; ++r)
-        for (int i = 0; i < 256; ++i)
-            s.push_back(static_cast<char>(r % 2 ? 255 - i : i));
-    return s;
 }
 
 std::string Noise(std::size_t n, unsigned int uiSeed)

@@ -4,32 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "morlink_serial_pty.h"
+#include "morlink_talk.h"
 #include "morlink_test_util.h"
 #include "sim_device.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-// Runs the sender against the device playing the script over TCP (or UDP).
-RunResult Talk(SimDevice& dev, std::vector<std::string> args, const std::string& input,
-               std::initializer_list<std::string> steps, bool bUdp = false)
-{
-    dev.Play(SimScript(steps), bUdp, 30000);
-    RunSetup sSetup;
-    sSetup.args = {"-s127.0.0.1", bUdp ? dev.UdpPortArg() : dev.TcpPortArg()};
-    if (bUdp)
-        sSetup.args.push_back("-u");
-    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
-    if (input == kEndlessInput)
-        sSetup.stdinPath = kEndlessInput;
-    else
-        sSetup.input = input;
-    sSetup.dKillAfter = 20;
-    RunResult r = RunMorlink(sSetup);
-    dev.Finish();
-    return r;
-}
 
 const std::string kAnswerReady = "send:\\x01TD\"Ready\"\\x17";
 

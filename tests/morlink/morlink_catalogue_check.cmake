@@ -1,8 +1,10 @@
 # Extracts the messages of the morlink sources and compares them with the
 # committed template and with the German catalogue.
-# Every source file of morlink is scanned, so a message added anywhere is checked.
+# Every source file of morlink is scanned, in the platform folders too, so a
+# message added anywhere is checked.
 set(extracted ${WORK_DIR}/morlink_extracted.pot)
-file(GLOB sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/code/*.cpp ${SOURCE_DIR}/code/*.h)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/morlink_messages.cmake)
+morlink_message_sources(sources ${SOURCE_DIR})
 execute_process(
   COMMAND ${XGETTEXT} --language=C++ --from-code=UTF-8 --keyword=gettext --keyword=N_
           -o ${extracted} ${sources}

@@ -1,15 +1,16 @@
-// Helpers for the morlink suites: running the real binary as a user would, a
-// scratch directory, and hand-built inputs.
+// Running a program under test as a user would: arguments, standard input,
+// environment, user and a time limit; its status, both outputs and its times.
+// Both programs' suites use it; each suite says which program it tests
+// (ProgramUnderTest).
 #pragma once
 
-#include "scratch_dir.h"
-
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// How to start the sender. Every run names -s127.0.0.1 (or selects the serial
-// link), so nothing leaves the host.
+// How to start the program. A morlink run names -s127.0.0.1 (or selects the
+// serial link), so nothing leaves the host.
 struct RunSetup {
     std::vector<std::string> args;  // after argv[0]
     std::string input;              // standard input
@@ -21,15 +22,10 @@ struct RunSetup {
     bool bCloseStdin = false;
     bool bCloseStderr = false;
     double dKillAfter = 60;  // seconds; a run still going then is killed
-    std::string program;     // empty: the binary under test
+    std::string program;     // empty: the program under test
     int iUid = -1;           // run as this user (and its group), from root
     int iGid = -1;
 };
-
-// A user without privileges to run the sender as: nobody, with a copy of the
-// program that it can reach, when the tests run as root, else the tests' own
-// user. False when there is none.
-bool UnprivilegedUser(RunSetup* psSetup);
 
 struct RunResult {
     bool bExited = false;  // false: ended by a signal
@@ -40,15 +36,14 @@ struct RunResult {
     double dCpu = 0;   // user and system seconds used
 };
 
-// A standard input without end, as RunSetup::stdinPath: a run with it ends by
-// a fault, a signal or an answer, never by running out of data before the
-// device has done what the test has it do.
-inline const std::string kEndlessInput = "/dev/zero";
+// The binary that RunSetup::program stands for when empty; each suite
+// defines it.
+std::string ProgramUnderTest();
 
-// A run of the sender in the background, started by the constructor.
-class SenderProcess {
+// A run in the background, started by the constructor.
+class ChildProcess {
 public:
-    explicit SenderProcess(const RunSetup& sSetup);
+    explicit ChildProcess(const RunSetup& sSetup);
     RunResult Wait();
     void Signal(int iSignal);
     int Pid() const { return m_pid; }
@@ -60,14 +55,15 @@ private:
     std::chrono::steady_clock::time_point m_tStart;
 };
 
-RunResult RunMorlink(const RunSetup& sSetup);
+RunResult RunProcess(const RunSetup& sSetup);
+// The program under test with these arguments and this standard input; a run
+// ended by a signal fails the test.
 RunResult RunArgs(const std::vector<std::string>& args, const std::string& input = "");
 
-std::string MorlinkPath();
+// argv and envp for exec: pointers into v, then a null pointer.
+std::vector<char*> CStrings(std::vector<std::string>& v);
 
 std::string ReadFile(const std::string& path);
 
-// Every byte value 0..255, iRounds times, odd rounds descending.
-std::string AllByteValues(int iRounds);
 // Deterministic pseudo-random bytes.
 std::string Noise(std::size_t n, unsigned int uiSeed);

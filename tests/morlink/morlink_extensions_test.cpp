@@ -14,22 +14,13 @@
 #include <regex>
 #include <thread>
 
+#include "morlink_talk.h"
 #include "morlink_test_util.h"
 #include "sim_device.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-RunSetup Sender(const Strings& args, const std::string& input)
-{
-    RunSetup sSetup;
-    sSetup.args = {"-s127.0.0.1"};
-    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
-    sSetup.input = input;
-    sSetup.dKillAfter = 20;
-    return sSetup;
-}
 
 TEST(Wait, ADeviceThatComesUpLateIsReached)
 {

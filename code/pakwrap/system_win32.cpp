@@ -1,8 +1,29 @@
-// One file on Windows: the same volume serial number and file index. The C
-// runtime's stat has no inode numbers there, so it cannot tell.
-#include "samefile.h"
+// pakwrap's files on Windows: opened in binary mode, since the C runtime
+// otherwise opens descriptors in text mode and changes line ends; 64-bit
+// offsets. One file is the same volume serial number and file index: the C
+// runtime's stat has no inode numbers there, so it cannot tell. No in-kernel
+// copy: the caller copies itself.
+#include "system.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
+
+int OpenInput(const char* pcName)
+{
+    return _open(pcName, _O_RDONLY | _O_BINARY);
+}
+
+int OpenOutput(const char* pcName)
+{
+    return _open(pcName, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+long long SeekFile(int iFd, long long llOffset, int iWhence)
+{
+    return _lseeki64(iFd, llOffset, iWhence);
+}
 
 namespace {
 
@@ -28,4 +49,9 @@ bool SameFileIdentity(const char* pcFirst, const char* pcSecond)
     return FileIdentity(pcFirst, &sFirst) && FileIdentity(pcSecond, &sSecond) &&
            sFirst.dwVolumeSerialNumber == sSecond.dwVolumeSerialNumber &&
            sFirst.nFileIndexHigh == sSecond.nFileIndexHigh && sFirst.nFileIndexLow == sSecond.nFileIndexLow;
+}
+
+bool CopyRest(int /*iIn*/, int /*iOut*/)
+{
+    return false;
 }

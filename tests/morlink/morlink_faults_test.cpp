@@ -9,33 +9,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "morlink_talk.h"
 #include "morlink_test_util.h"
 #include "sim_device.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-RunSetup SenderSetup(const SimDevice& dev, const Strings& args, const std::string& input)
-{
-    RunSetup sSetup;
-    sSetup.args = {"-s127.0.0.1", dev.TcpPortArg()};
-    sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
-    if (input == kEndlessInput)
-        sSetup.stdinPath = kEndlessInput;
-    else
-        sSetup.input = input;
-    sSetup.dKillAfter = 20;
-    return sSetup;
-}
-
-RunResult Talk(SimDevice& dev, const Strings& args, const std::string& input, const Strings& steps)
-{
-    dev.Play(SimScript(steps), false, 30000);
-    RunResult r = RunMorlink(SenderSetup(dev, args, input));
-    dev.Finish();
-    return r;
-}
 
 const std::string kSendError = "error during sending\n";
 const std::string kReceiveError = "error during receiving\n";
