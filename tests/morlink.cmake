@@ -16,12 +16,13 @@ add_executable(simdevice simdevice_main.cpp sim_device.cpp)
 
 add_executable(morlink_tests
   morlink_transfer_test.cpp morlink_failures_test.cpp morlink_options_test.cpp
-  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_test_util.cpp scratch_dir.cpp
+  morlink_catalogue_test.cpp morlink_filter_test.cpp morlink_receive_test.cpp morlink_faults_test.cpp morlink_errors_test.cpp morlink_extensions_test.cpp morlink_record_test.cpp morlink_test_util.cpp scratch_dir.cpp
   sim_device.cpp morlink_serial_pty.cpp)
 target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
 target_compile_definitions(morlink_tests PRIVATE
   MORLINK_BIN="$<TARGET_FILE:morlink>"
   SIMDEVICE_BIN="$<TARGET_FILE:simdevice>"
+  MORLINK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   MORLINK_PLANTED_MO="${MORLINK_PLANTED_MO}")
 add_dependencies(morlink_tests morlink simdevice morlink_test_catalogue)
 gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30

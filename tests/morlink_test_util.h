@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 // How to start the sender. Every run names -s127.0.0.1 (or selects the serial
@@ -71,3 +72,14 @@ std::string ReadFile(const std::string& path);
 std::string AllByteValues(int iRounds);
 // Deterministic pseudo-random bytes.
 std::string Noise(std::size_t n, unsigned int uiSeed);
+
+// Result records (-j), one a line of text, as Python's json module reads them
+// (the text strictly UTF-8): each record's fields in their order, each value
+// as JSON with every character beyond ASCII escaped. Empty when any line does
+// not parse.
+using RecordFields = std::vector<std::pair<std::string, std::string>>;
+std::vector<RecordFields> ParseRecords(const std::string& text);
+// The value of a field as ParseRecords gives it; "" when there is none.
+std::string RecordField(const RecordFields& record, const std::string& sName);
+// The last line of a text that ends with a line end, with that line end.
+std::string LastLine(const std::string& text);
