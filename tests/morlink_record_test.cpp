@@ -51,14 +51,11 @@ RecordFields Expected(const std::string& sLink, const std::string& sPort, const 
                       const Strings& counts, int iStatus, const std::string& sResult, const std::string& sMessage,
                       const std::string& sConfirmed)
 {
-    return {{"tool", "\"morlink\""},       {"version", "\"0.13\""},
-            {"link", "\"" + sLink + "\""}, {"device", "\"127.0.0.1\""},
-            {"port", sPort},               {"input", sInput},
-            {"sent", counts.at(0)},        {"frames", counts.at(1)},
-            {"received", counts.at(2)},    {"written", counts.at(3)},
-            {"seconds", ""},               {"status", std::to_string(iStatus)},
-            {"result", sResult},           {"message", sMessage},
-            {"confirmed", sConfirmed}};
+    return {{"tool", "\"morlink\""},     {"version", "\"0.13\""},  {"link", "\"" + sLink + "\""},
+            {"device", "\"127.0.0.1\""}, {"port", sPort},          {"input", sInput},
+            {"sent", counts.at(0)},      {"frames", counts.at(1)}, {"received", counts.at(2)},
+            {"written", counts.at(3)},   {"seconds", ""},          {"status", std::to_string(iStatus)},
+            {"result", sResult},         {"message", sMessage},    {"confirmed", sConfirmed}};
 }
 
 struct EndingCase {
@@ -77,7 +74,13 @@ TEST(Record, EveryEndingWritesItsRecord)
 {
     const EndingCase cases[] = {
         // Answers during the wait for the close are read and dropped, and counted.
-        {{"-e", "-t"}, {"recv:31", "send:hello", "close"}, 0, {"3", kConsoleFrames, "5", "0"}, "\"ok\"", "\"\"", "true"},
+        {{"-e", "-t"},
+         {"recv:31", "send:hello", "close"},
+         0,
+         {"3", kConsoleFrames, "5", "0"},
+         "\"ok\"",
+         "\"\"",
+         "true"},
         {{"-e1"}, {"recv:3", "hold:5000"}, 1, {"3", "0", "0", "0"}, "\"timeout\"", "\"Timeout\"", "false"},
         {{"-e"}, {"recv:3", "reset"}, 251, {"3", "0", "0", "0"}, "\"send\"", "\"error during sending\"", "false"},
         // A time-out reported while the run ends with status 0.
@@ -164,8 +167,8 @@ TEST(Record, AFileThatCannotTakeTheRecordIsRefused)
         const std::string sMessage = "programm error (i.e. false argument)";
         EXPECT_EQ(r.err.substr(0, sMessage.size() + 1), sMessage + "\n");
         ExpectRecord(r.err.substr(sMessage.size() + 1),
-                     Expected("tcp", std::to_string(dev.TcpPort()), e.sInput, {"0", "0", "0", "0"}, 255,
-                              "\"program\"", "\"" + sMessage + "\"", "null"));
+                     Expected("tcp", std::to_string(dev.TcpPort()), e.sInput, {"0", "0", "0", "0"}, 255, "\"program\"",
+                              "\"" + sMessage + "\"", "null"));
         EXPECT_EQ(ReadFile(sJob), "job");
         EXPECT_EQ(ReadFile(sOut), "old");
     }
