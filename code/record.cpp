@@ -23,7 +23,8 @@ std::uint64_t lk_ullStartMs;
 char lk_pcMessage[1024];
 PlatLock lk_sMessageLock;
 std::atomic<bool> lk_bLineOpen{false};
-int lk_iConfirmed = -1;
+// Set by the main thread; read by whichever thread ends the run.
+std::atomic<int> lk_iConfirmed{-1};
 int lk_fdRecord = -1;
 bool lk_bToStderr;
 bool lk_bNone;
@@ -243,7 +244,7 @@ void RecordLineClosed(void)
 
 void RecordConfirmed(bool bConfirmed)
 {
-    lk_iConfirmed = bConfirmed ? 1 : 0;
+    lk_iConfirmed.store(bConfirmed ? 1 : 0);
 }
 
 bool RecordOpen(void)
@@ -289,7 +290,7 @@ void RecordEnd(int iStatus)
     sFields.ullWritten = FilterWritten();
     sFields.ullMilliseconds = ullEndMs - lk_ullStartMs;
     sFields.iStatus = iStatus;
-    sFields.iConfirmed = lk_bConfirmEnd ? lk_iConfirmed == 1 : -1;
+    sFields.iConfirmed = lk_bConfirmEnd ? lk_iConfirmed.load() == 1 : -1;
     PlatLockTake(&lk_sMessageLock);
     sFields.pcMessage = lk_pcMessage;
     const int iLen = RecordFormat(lk_pcRecord, sFields);
