@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform.h"
+#include "record.h"
 
 namespace {
 
@@ -53,5 +54,6 @@ void EndProcess(int iStatus)
     if (!ClaimEnd())
         WaitForTheEnd();
     RunEndHook();
+    RecordEnd(iStatus);
     PlatExit(iStatus);
 }

@@ -26,7 +26,7 @@ void CatchEndSignals(void);
 // already ending the process (the link shut down under it) stays silent.
 bool ClaimEnd(void);
 
-// Runs the hook, flushes the standard streams and ends the process with
-// iStatus, from any thread. When another thread has claimed the end, waits for
+// Runs the hook, writes the result record (-j), flushes the standard streams
+// and ends the process with iStatus, from any thread. When another thread has claimed the end, waits for
 // that end instead.
 [[noreturn]] void EndProcess(int iStatus);

@@ -9,6 +9,7 @@
 #include "ending.h"
 #include "platform.h"
 #include "progress.h"
+#include "record.h"
 #include "settings.h"
 
 // Marks a text for the message catalogue; it is translated where it is printed.
@@ -46,6 +47,7 @@ void PrintSystemMessage(int iError)
     char pcText[1024];
     PlatErrorText(iError, pcText, sizeof pcText);
     std::fprintf(stderr, "%s\n", pcText);
+    RecordMessage(pcText);
 }
 
 }  // namespace
@@ -65,6 +67,7 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
 
     if (iCode == iReason) {
         const char* pcKey = MessageKey(iCode);
+        RecordMessage(pcKey != nullptr ? gettext(pcKey) : "");
         if (pcKey != nullptr)
             std::fputs(gettext(pcKey), stderr);
         if (pcText != nullptr)
@@ -72,6 +75,7 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     } else {
         PrintSystemMessage(iLastError);
     }
+    RecordLineClosed();
 
     if (!bEnds) {
         ProgressResume();

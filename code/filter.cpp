@@ -12,6 +12,7 @@
 // when receiving ends first, FilterFlush writes it as the device sent it.
 #include "filter.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -402,6 +403,17 @@ int HandleData(int fd, const unsigned char* data, int len)
 
 namespace {
 
+std::atomic<std::uint64_t> lk_ullWritten{0};
+
+// The output's write, counted for the result record.
+int WriteCounted(int fd, const void* pData, int len)
+{
+    const int n = PlatWrite(fd, pData, len);
+    if (n > 0)
+        lk_ullWritten.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+    return n;
+}
+
 void EndSession(int iCode)
 {
     if (iCode == EXIT_DONE)
@@ -411,4 +423,9 @@ void EndSession(int iCode)
 
 }  // namespace
 
-const FilterIo gl_sFilterIoDefault = {PlatWrite, EndSession, PlatClearScreen, PlatSleep};
+const FilterIo gl_sFilterIoDefault = {WriteCounted, EndSession, PlatClearScreen, PlatSleep};
+
+std::uint64_t FilterWritten(void)
+{
+    return lk_ullWritten.load();
+}

@@ -24,6 +24,9 @@ struct FilterIo {
 // The functions the running program uses.
 extern const FilterIo gl_sFilterIoDefault;
 
+// Bytes written to the output by the default I/O so far.
+std::uint64_t FilterWritten(void);
+
 // Replaces the filter's I/O (null restores the default).
 void FilterSetIo(const FilterIo* psIo);
 

@@ -2,12 +2,14 @@
 // (linkops.h), chosen once when it opens. Every call goes through it.
 #include "link.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "ending.h"
 #include "errors.h"
 #include "linkops.h"
 #include "netlink.h"
+#include "record.h"
 #include "seriallink.h"
 #include "settings.h"
 
@@ -16,11 +18,28 @@ namespace {
 // Set once by LinkOpen, before the receiver thread starts.
 const LinkOps* lk_psLink;
 
+// The counts of LinkCounted. The main thread sends; the receiver thread
+// receives and sends the keep-alive byte; either may close.
+std::atomic<std::uint64_t> lk_ullInput{0};
+std::atomic<std::uint64_t> lk_ullFrames{0};
+LinkTally lk_ullReceived{0};
+
+void Count(std::atomic<std::uint64_t>* pullCount, int n)
+{
+    if (n > 0)
+        pullCount->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+}
+
+const LinkOps* ChosenLink(void)
+{
+    return lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+}
+
 }  // namespace
 
 void LinkOpen(void)
 {
-    lk_psLink = lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    lk_psLink = ChosenLink();
     AtEnd(lk_psLink->pfnRelease);
     lk_psLink->pfnOpen();
 }
@@ -30,12 +49,15 @@ bool LinkIsSerial(void)
     return lk_psLink->bSerial;
 }
 
-void SendData(const unsigned char* pucData, int len)
+void SendData(const unsigned char* pucData, int len, LinkBytes eBytes)
 {
     const int iCount = lk_psLink->pfnSend(pucData, len);
+    Count(eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames, iCount);
 
-    if (gl_bDebug)
+    if (gl_bDebug) {
         std::fputc('.', stderr);
+        RecordLineOpen();
+    }
 
     // A failed or partial send is not retried.
     if (iCount != len)
@@ -49,7 +71,9 @@ bool LinkIsStream(void)
 
 int LinkSendFile(int fd, int iMax)
 {
-    return lk_psLink->pfnSendFile(fd, iMax);
+    const int n = lk_psLink->pfnSendFile(fd, iMax);
+    Count(&lk_ullInput, n);
+    return n;
 }
 
 bool LinkHasKeepAlive(void)
@@ -59,12 +83,16 @@ bool LinkHasKeepAlive(void)
 
 bool LinkKeepAlive(void)
 {
-    return lk_psLink->pfnKeepAlive();
+    const int n = lk_psLink->pfnKeepAlive();
+    Count(&lk_ullFrames, n);
+    return n >= 0;
 }
 
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)
 {
-    return lk_psLink->pfnReceive(pucBuf, iSize, piCount);
+    const LinkInput eInput = lk_psLink->pfnReceive(pucBuf, iSize, piCount);
+    Count(&lk_ullReceived, *piCount);
+    return eInput;
 }
 
 void LinkStopReceiving(void)
@@ -74,7 +102,7 @@ void LinkStopReceiving(void)
 
 bool LinkConfirmEnd(void)
 {
-    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000);
+    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000, &lk_ullReceived);
 }
 
 void LinkFinishSending(void)
@@ -84,5 +112,17 @@ void LinkFinishSending(void)
 
 void LinkClose(void)
 {
-    lk_psLink->pfnClose();
+    lk_psLink->pfnClose(&lk_ullReceived);
+}
+
+LinkCounts LinkCounted(void)
+{
+    return {lk_ullInput.load(), lk_ullFrames.load(), lk_ullReceived.load()};
+}
+
+int LinkDescribe(const char** ppcName, char* pcDevice, std::size_t size)
+{
+    const LinkOps* psLink = lk_psLink != nullptr ? lk_psLink : ChosenLink();
+    *ppcName = psLink->pcName;
+    return psLink->pfnDescribe(pcDevice, size);
 }

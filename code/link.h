@@ -4,6 +4,7 @@
 // properties, not for the kind of link (the remote console frame aside).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Opens the link that the settings select; from then on every end of the
@@ -13,9 +14,15 @@ void LinkOpen(void);
 // True when the link is a serial port: the remote console frame names it.
 bool LinkIsSerial(void);
 
+// What a block sent is: input, or a frame of morlink's own; counted apart.
+enum LinkBytes {
+    LINK_INPUT,
+    LINK_FRAME,
+};
+
 // Sends len bytes as one write on the serial port, one TCP send or one UDP
 // datagram. Anything but all of them sent ends the process (code 251).
-void SendData(const unsigned char* pucData, int len);
+void SendData(const unsigned char* pucData, int len, LinkBytes eBytes);
 
 // True for a TCP connection: a stream of bytes, where the device cannot tell
 // where one send ends and the next begins.
@@ -67,3 +74,20 @@ void LinkFinishSending(void);
 
 // Closes the link.
 void LinkClose(void);
+
+// What went over the link so far, counted from the calls' results: input
+// bytes, bytes of frames and keep-alive bytes, and bytes received (also those
+// read and dropped while waiting for the device's close or at the close).
+struct LinkCounts {
+    std::uint64_t ullInput;
+    std::uint64_t ullFrames;
+    std::uint64_t ullReceived;
+};
+LinkCounts LinkCounted(void);
+
+// The link that is open, or that the settings select before it opens: its
+// name ("tcp", "udp", "serial"), the device's name in pcDevice (the address
+// or host name; the name the serial port is opened by), and the port number,
+// or LINK_NO_PORT on a serial port.
+constexpr int LINK_NO_PORT = -1;
+int LinkDescribe(const char** ppcName, char* pcDevice, std::size_t size);

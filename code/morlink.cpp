@@ -17,6 +17,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "receiver.h"
+#include "record.h"
 #include "settings.h"
 
 namespace {
@@ -55,7 +56,7 @@ std::uint64_t lk_ullLeft = NO_LIMIT;
 // Sends one command frame; its text is cut to 1021 characters.
 void SendFrame(const char* pcCommand)
 {
-    SendData(pucBuf, BuildFrame(pucBuf, FRAME_SIZE, pcCommand));
+    SendData(pucBuf, BuildFrame(pucBuf, FRAME_SIZE, pcCommand), LINK_FRAME);
 }
 
 // True when creating the output would empty the input file before it is sent:
@@ -74,6 +75,35 @@ bool OutputIsInput(void)
     return std::strcmp(lk_pcIFilename, lk_pcOFilename) == 0 || PlatSameFile(fd, lk_pcOFilename);
 }
 
+// True when the result record's file, open on fdRecord, is another of the
+// run's files, by name or by identity: the input (also the regular file that
+// standard input reads) or the output.
+bool RecordIsAnotherFile(int fdRecord)
+{
+    const char* pcOthers[] = {lk_pcIFilename, lk_pcOFilename};
+    for (const char* pcOther : pcOthers)
+        if (pcOther[0] != '\0' && (std::strcmp(pcOther, lk_pcRecordFilename) == 0 || PlatSameFile(fdRecord, pcOther)))
+            return true;
+    const int fdStdin = PlatFileNo(stdin);
+    return lk_pcIFilename[0] == '\0' && PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR &&
+           PlatSameFile(fdStdin, lk_pcRecordFilename);
+}
+
+// -jFILE, opened for appending before the output is created, so that an
+// output of the same name cannot empty it. A file that is another of the
+// run's files is refused, and the record of such a run goes to standard
+// error; a device (such as /dev/null) may well be both.
+void OpenRecord(void)
+{
+    if (!RecordOpen())
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    const int fdRecord = RecordFile();
+    if (fdRecord >= 0 && PlatFileKindOf(fdRecord) != PLAT_FILE_OTHER && RecordIsAnotherFile(fdRecord)) {
+        RecordRefuse();
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    }
+}
+
 // Input and output files, opened before the link so that a bad name ends the
 // run before any connection is made. A directory opens on some systems but
 // cannot be read: it is refused here like a name that does not open, rather
@@ -85,6 +115,7 @@ void OpenFiles(void)
         if (lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
+    OpenRecord();
     if (lk_pcOFilename[0] != '\0') {
         if (OutputIsInput())
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
@@ -140,9 +171,11 @@ void SendMemCardPrologue(void)
     char pcCommand[MEMCARD_DIR_MAX + 16];
     std::snprintf(pcCommand, sizeof pcCommand, "M%s*%lu", lk_pcMemCardDir, static_cast<unsigned long>(lk_ulIFileLen));
     const int n = BuildFrame(pucBuf, FRAME_SIZE, pcCommand);
-    if (gl_bDebug)
+    if (gl_bDebug) {
         std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(pucBuf));
-    SendData(pucBuf, n);
+        RecordLineClosed();
+    }
+    SendData(pucBuf, n, LINK_FRAME);
 }
 
 // The most to take next: iMax, or what is left of the announced length.
@@ -210,7 +243,7 @@ void SendInput(int fd)
         }
         if (n < 0)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-        SendData(pucBuf, n);
+        SendData(pucBuf, n, LINK_INPUT);
         CountSent(n);
     }
 }
@@ -238,11 +271,14 @@ void CloseAll(void)
 
 int main(int argc, char** argv)
 {
+    RecordStart();
     PlatInitProcess();
     CatchEndSignals();
     BindCatalogue(argc > 0 ? argv[0] : nullptr);
     InitSettings();
     const OptionsResult eOptions = ParseOptions(argc, argv);
+    if (eOptions == OPTIONS_USAGE)
+        RecordNone();
     if (eOptions != OPTIONS_RUN)
         EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
@@ -262,8 +298,12 @@ int main(int argc, char** argv)
     if (lk_bProgress)
         ProgressEnd();
     ReceiverInputFinished();
-    if (lk_bConfirmEnd && !LinkConfirmEnd())
-        EndUnconfirmed();
+    if (lk_bConfirmEnd) {
+        const bool bConfirmed = LinkConfirmEnd();
+        RecordConfirmed(bConfirmed);
+        if (!bConfirmed)
+            EndUnconfirmed();
+    }
     if (lk_bRecv) {
         // Told to end once sent: the receiver is cut off where it stands,
         // before any file or socket it uses is closed.

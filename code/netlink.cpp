@@ -155,16 +155,16 @@ LinkInput ReceiveUdp(unsigned char* pucBuf, int iSize, int* piCount)
 
 // One space. The UDP socket has no connection, so there the send fails and
 // the silence is reported.
-bool KeepAliveNetwork(void)
+int KeepAliveNetwork(void)
 {
-    return PlatSend(lk_socketClient, " ", 1) == 1;
+    return PlatSend(lk_socketClient, " ", 1) == 1 ? 1 : -1;
 }
 
 // Once -e has ended the sending direction nothing can be sent, and nothing
 // needs to be: the connection stays open for the device's answers.
-bool KeepAliveTcp(void)
+int KeepAliveTcp(void)
 {
-    return lk_bSendingEnded || KeepAliveNetwork();
+    return lk_bSendingEnded ? 0 : KeepAliveNetwork();
 }
 
 void StopReceivingTcp(void)
@@ -175,7 +175,8 @@ void StopReceivingTcp(void)
 // The device's answers during the wait for its close: read by the receiver
 // thread while it reads, else read here and dropped, so that they cannot reset
 // the connection. Waits up to ullMs for them; a reset is a failed send.
-void TakeAnswers(std::uint64_t ullMs)
+// What is dropped is added to *psDropped.
+void TakeAnswers(std::uint64_t ullMs, LinkTally* psDropped)
 {
     if ((lk_bRecv && !lk_bReceiverGone) || lk_bPeerClosed) {
         PlatSleep(ullMs);
@@ -189,13 +190,15 @@ void TakeAnswers(std::uint64_t ullMs)
         lk_bPeerClosed = true;
     else if (n < 0)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
+    else
+        psDropped->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
 }
 
 // Ends the sending direction, then waits for the device to confirm the job:
 // it has closed its side and acknowledged every byte, with no error on the
 // way. ullMs bounds the whole wait; when it is up, the connection's state is
 // read once more. A reset or a socket error at any point is a failed send.
-bool ConfirmTcpEnd(std::uint64_t ullMs)
+bool ConfirmTcpEnd(std::uint64_t ullMs, LinkTally* psDropped)
 {
     const std::uint64_t ullEnd = PlatNowMs() + ullMs;
     lk_bSendingEnded = true;
@@ -204,7 +207,7 @@ bool ConfirmTcpEnd(std::uint64_t ullMs)
     for (;;) {
         const std::uint64_t ullNow = PlatNowMs();
         const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
-        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS);
+        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS, psDropped);
         const PlatSendState eState = PlatSocketSendState(lk_socketClient);
         if (eState == PLAT_SEND_FAILED)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
@@ -216,7 +219,7 @@ bool ConfirmTcpEnd(std::uint64_t ullMs)
 }
 
 // UDP has nothing to confirm.
-bool ConfirmUdpEnd(std::uint64_t)
+bool ConfirmUdpEnd(std::uint64_t, LinkTally*)
 {
     return true;
 }
@@ -231,11 +234,23 @@ void FlushNetwork(void)
 
 // Closing with unread answers pending would reset the connection and drop the
 // end of the data still on its way to the device.
-void CloseTcp(void)
+void CloseTcp(LinkTally* psDropped)
 {
     if (lk_socketClient != PLAT_NO_SOCKET)
-        PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS);
+        psDropped->fetch_add(PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS), std::memory_order_relaxed);
     CloseNetwork();
+}
+
+void CloseUdp(LinkTally*)
+{
+    CloseNetwork();
+}
+
+// The address or host name as given, and the port in use.
+int DescribeNetwork(char* pcDevice, std::size_t size)
+{
+    std::snprintf(pcDevice, size, "%s", lk_pcServer);
+    return lk_iPort & 0xFFFF;
 }
 
 // Ends the connection at once, from any thread; the socket stays allocated
@@ -259,6 +274,8 @@ const LinkOps gl_sTcpLink = {
     .pfnFinishSending = FlushNetwork,
     .pfnClose = CloseTcp,
     .pfnRelease = ShutdownNetwork,
+    .pfnDescribe = DescribeNetwork,
+    .pcName = "tcp",
     .bStream = true,
     .bSerial = false,
     .bKeepAlive = true,
@@ -273,8 +290,10 @@ const LinkOps gl_sUdpLink = {
     .pfnStopReceiving = LinkNoAction,
     .pfnConfirmEnd = ConfirmUdpEnd,
     .pfnFinishSending = LinkNoAction,
-    .pfnClose = CloseNetwork,
+    .pfnClose = CloseUdp,
     .pfnRelease = ShutdownNetwork,
+    .pfnDescribe = DescribeNetwork,
+    .pcName = "udp",
     .bStream = false,
     .bSerial = false,
     .bKeepAlive = true,

@@ -8,10 +8,13 @@
 
 #include <libintl.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "morlink_version.h"
+#include "record.h"
 #include "settings.h"
 
 namespace {
@@ -101,13 +104,27 @@ void SetReceive(const char* pcValue)
     }
 }
 
+// An unknown option or mode, reported on standard output; the result record
+// keeps the text too.
+[[gnu::format(printf, 1, 2)]] OptionsResult Refuse(const char* pcFormat, ...)
+{
+    std::va_list args, argsCopy;
+    va_start(args, pcFormat);
+    va_copy(argsCopy, args);
+    std::vprintf(pcFormat, args);
+    char pcText[1024];
+    std::vsnprintf(pcText, sizeof pcText, pcFormat, argsCopy);
+    va_end(argsCopy);
+    va_end(args);
+    RecordMessage(pcText);
+    return OPTIONS_BAD;
+}
+
 OptionsResult SetMode(const char* pcArg, const char* pcValue)
 {
     int iMode = std::atoi(pcValue);
-    if (iMode != 0 && iMode != 1) {
-        std::printf(gettext("unknown mode (-m) %s\n"), pcArg);
-        return OPTIONS_BAD;
-    }
+    if (iMode != 0 && iMode != 1)
+        return Refuse(gettext("unknown mode (-m) %s\n"), pcArg);
     lk_sXDCLMode = iMode;
     return OPTIONS_RUN;
 }
@@ -154,6 +171,10 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
     case 'i':
         lk_pcIFilename = pcValue;
         break;
+    case 'j':
+        lk_bRecord = 1;
+        lk_pcRecordFilename = pcValue;
+        break;
     case 'l':
         lk_bXDCL = 1;
         SetFrameCharacters(pcValue);
@@ -197,8 +218,7 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
         lk_bXon = 1;
         break;
     default:
-        std::printf(gettext("unknown option %s\n"), pcArg);
-        return OPTIONS_BAD;
+        return Refuse(gettext("unknown option %s\n"), pcArg);
     }
     return OPTIONS_RUN;
 }
@@ -211,6 +231,14 @@ OptionsResult ParseOptions(int argc, char** argv)
         const char* pcArg = argv[i];
         if (pcArg[0] != '-' && pcArg[0] != '/')
             break;
+        if (std::strcmp(pcArg, "--help") == 0) {
+            Usage(argv[0]);
+            return OPTIONS_USAGE;
+        }
+        if (std::strcmp(pcArg, "--version") == 0) {
+            std::printf("morlink %s\n", MORLINK_VERSION);
+            return OPTIONS_USAGE;
+        }
         const OptionsResult eResult = ApplyOption(argv[0], pcArg);
         if (eResult != OPTIONS_RUN)
             return eResult;
@@ -264,6 +292,8 @@ void Usage(const char* pcName)
                         "               closes the connection or the port has sent everything\n"),
                 DEFAULT_CONFIRM_SECONDS);
     std::printf(gettext("-g          :  Show the progress of sending on standard error\n"));
+    std::printf(gettext("-j[FILE]    :  Append the result record (one line of JSON) to FILE,\n"
+                        "               or write it to standard error\n"));
     std::printf(gettext("-w[N]       :  Wait up to N s (default %u) for a device that cannot be\n"
                         "               reached yet (connection or serial port)\n"),
                 DEFAULT_WAIT_SECONDS);

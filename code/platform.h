@@ -127,6 +127,15 @@ PlatFileKind PlatFileKindOf(int fd);
 // False when pcPath names no file or either cannot be examined.
 bool PlatSameFile(int fd, const char* pcPath);
 
+// Opens pcPath for appending, created if missing: a descriptor, or -1 with
+// the reason as the last error. Every write goes to the file's end as one
+// piece, also when other processes append to the same file at once.
+int PlatAppendOpen(const char* pcPath);
+
+// One write of all len bytes to the end of a file opened by PlatAppendOpen:
+// false when it failed or was short (the last error tells).
+bool PlatAppendWrite(int fd, const void* pData, int len);
+
 // Lets a pipe open on fd hold up to size bytes, so that its writer and reader
 // change turns less often. False where fd is no pipe or the system keeps its size.
 bool PlatGrowPipe(int fd, int size);
@@ -145,8 +154,9 @@ void PlatSocketClose(PlatSocket sock);
 // gone out, and waits until the device has acknowledged all of it, so that
 // closing the socket cannot cut the data short. What the device still sends
 // meanwhile is read and dropped when bDiscard is set (else another thread
-// reads it). Gives up after ullStallMs without progress.
-void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
+// reads it). Gives up after ullStallMs without progress. Returns the count of
+// bytes read and dropped.
+std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
 // Ends the sending direction of a connection; false when the system refuses
 // (the connection is already gone), with the reason as the last error.
 bool PlatSocketEndSending(PlatSocket sock);

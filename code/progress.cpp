@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform.h"
+#include "record.h"
 #include "settings.h"
 
 namespace {
@@ -110,6 +111,7 @@ void ProgressEnd(void)
     lk_bTerminal = false;
     std::fprintf(stderr, gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"),
                  static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow), KiBPerSecond(ullNow));
+    RecordLineClosed();
     UnlockLine();
 }
 

@@ -67,18 +67,32 @@ LinkInput ReceiveSerial(unsigned char* pucBuf, int iSize, int* piCount)
 }
 
 // A serial port has no keep-alive (bKeepAlive is false): never called.
-bool NoKeepAlive(void)
+int NoKeepAlive(void)
 {
-    return false;
+    return -1;
 }
 
 // The end is confirmed once the port has sent every byte.
-bool ConfirmSerialEnd(std::uint64_t ullMs)
+bool ConfirmSerialEnd(std::uint64_t ullMs, LinkTally*)
 {
     const int iResult = SerialDrain(lk_handleSerial, ullMs);
     if (iResult < 0)
         HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     return iResult != 0;
+}
+
+// Nothing is read at the close of a port.
+void CloseSerialLink(LinkTally*)
+{
+    CloseSerial();
+}
+
+// The name the port is opened by; a port has no port number.
+int DescribeSerial(char* pcDevice, std::size_t size)
+{
+    char pcName[SERIAL_NAME_SIZE];
+    std::snprintf(pcDevice, size, "%s", SerialDevicePath(lk_cPort, lk_pcSerialPath, pcName, sizeof pcName));
+    return LINK_NO_PORT;
 }
 
 // Lets other programs open the port once this process has ended.
@@ -146,8 +160,10 @@ const LinkOps gl_sSerialLink = {
     .pfnStopReceiving = LinkNoAction,
     .pfnConfirmEnd = ConfirmSerialEnd,
     .pfnFinishSending = LinkNoAction,
-    .pfnClose = CloseSerial,
+    .pfnClose = CloseSerialLink,
     .pfnRelease = ReleaseSerial,
+    .pfnDescribe = DescribeSerial,
+    .pcName = "serial",
     .bStream = false,
     .bSerial = true,
     .bKeepAlive = false,

@@ -33,6 +33,8 @@ std::uint32_t lk_ulWaitSeconds;
 std::int32_t lk_bConfirmEnd;
 std::uint32_t lk_ulConfirmSeconds;
 std::int32_t lk_bProgress;
+std::int32_t lk_bRecord;
+const char* lk_pcRecordFilename;
 std::int32_t gl_bDebug;
 
 void InitSettings(void)
@@ -67,5 +69,7 @@ void InitSettings(void)
     lk_bConfirmEnd = 0;
     lk_ulConfirmSeconds = DEFAULT_CONFIRM_SECONDS;
     lk_bProgress = 0;
+    lk_bRecord = 0;
+    lk_pcRecordFilename = "";
     gl_bDebug = 0;
 }

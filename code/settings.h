@@ -55,6 +55,9 @@ extern std::uint32_t lk_ulWaitSeconds;                 // -w: 0 for no waiting
 extern std::int32_t lk_bConfirmEnd;                    // -e
 extern std::uint32_t lk_ulConfirmSeconds;
 extern std::int32_t lk_bProgress;  // -g
+// -j: the result record, appended to lk_pcRecordFilename (empty: standard error).
+extern std::int32_t lk_bRecord;
+extern const char* lk_pcRecordFilename;
 
 // Files and prologues. The file names point into the command line; an empty
 // name means the standard stream.

@@ -226,6 +226,16 @@ int PlatWrite(int fd, const void* pData, int len)
     return static_cast<int>(RetryInterrupted([&] { return write(fd, pData, static_cast<std::size_t>(len)); }));
 }
 
+int PlatAppendOpen(const char* pcPath)
+{
+    return RetryInterrupted([&] { return open(pcPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666); });
+}
+
+bool PlatAppendWrite(int fd, const void* pData, int len)
+{
+    return PlatWrite(fd, pData, len) == len;
+}
+
 bool PlatIsTerminal(int fd)
 {
     return isatty(fd) == 1;
@@ -311,8 +321,9 @@ int UnacknowledgedBytes(int fd)
     return ioctl(fd, SIOCOUTQ, &iQueued) == 0 ? iQueued : 0;
 }
 
-// Reads and drops what has arrived; false at the end of the connection.
-bool DropArrived(int fd)
+// Reads and drops what has arrived, adding its count to *pullDropped; false
+// at the end of the connection.
+bool DropArrived(int fd, std::uint64_t* pullDropped)
 {
     char pcBuf[4096];
     for (;;) {
@@ -321,16 +332,18 @@ bool DropArrived(int fd)
             return false;
         if (n < 0)
             return errno == EAGAIN || errno == EINTR;
+        *pullDropped += static_cast<std::uint64_t>(n);
     }
 }
 
 }  // namespace
 
-void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
 {
     int fd = ToFd(sock);
+    std::uint64_t ullDropped = 0;
     if (shutdown(fd, SHUT_WR) != 0)
-        return;
+        return ullDropped;
     int iLeft = UnacknowledgedBytes(fd);
     std::uint64_t ullProgress = PlatNowMs();
     while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
@@ -340,7 +353,7 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
         // end would keep the count above zero until the stall limit.
         if ((sPoll.revents & POLLERR) != 0)
             break;
-        if (bDiscard && (sPoll.revents & POLLIN) != 0 && !DropArrived(fd))
+        if (bDiscard && (sPoll.revents & POLLIN) != 0 && !DropArrived(fd, &ullDropped))
             bDiscard = false;
         int iNow = UnacknowledgedBytes(fd);
         if (iNow < iLeft)
@@ -348,7 +361,8 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
         iLeft = iNow;
     }
     if (bDiscard)
-        DropArrived(fd);
+        DropArrived(fd, &ullDropped);
+    return ullDropped;
 }
 
 bool PlatSocketEndSending(PlatSocket sock)

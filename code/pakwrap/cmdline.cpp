@@ -125,6 +125,17 @@ bool SelectVerify(char** argv, PakRun* psRun)
 
 }  // namespace
 
+PakAsk LongOption(int argc, char** argv)
+{
+    if (argc != 2)
+        return PakAsk::Run;
+    if (std::strcmp(argv[1], "--help") == 0)
+        return PakAsk::Help;
+    if (std::strcmp(argv[1], "--version") == 0)
+        return PakAsk::Version;
+    return PakAsk::Run;
+}
+
 bool ParseCommandLine(int argc, char** argv, PakRun* psRun)
 {
     if (argc == 3)

@@ -6,6 +6,14 @@
 
 int main(int argc, char** argv)
 {
+    const PakAsk eAsk = LongOption(argc, argv);
+    if (eAsk != PakAsk::Run) {
+        if (eAsk == PakAsk::Help)
+            PrintHelp();
+        else
+            PrintVersion();
+        return PAK_OK;
+    }
     PakRun sRun;
     if (!ParseCommandLine(argc, argv, &sRun)) {
         PrintHelp();

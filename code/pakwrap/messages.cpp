@@ -110,6 +110,11 @@ void PrintHelp()
                stdout);
 }
 
+void PrintVersion()
+{
+    std::fputs("pakwrap V" PAKWRAP_VERSION "\n", stdout);
+}
+
 void AnnounceRun(const PakRun& sRun)
 {
     switch (sRun.eMode) {

@@ -7,8 +7,11 @@
 #include "pakwrap.h"
 #include "verify.h"
 
-// The help text shown for a rejected command line.
+// The help text shown for a rejected command line and for --help.
 void PrintHelp();
+
+// The version line, for --version.
+void PrintVersion();
 
 // What the run is about to do: the mode line, or the warning that a file
 // store has no target name, then the custom header if there is one.

@@ -283,6 +283,29 @@ bool PlatSameFile(int fd, const char* pcPath)
            sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
 }
 
+int PlatAppendOpen(const char* pcPath)
+{
+    // Appending only: each WriteFile goes to the end of the file as one
+    // piece, whoever else appends. The attributes are read by PlatSameFile.
+    HANDLE hFile = CreateFileA(pcPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return -1;
+    SetHandleInformation(hFile, HANDLE_FLAG_INHERIT, 0);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_APPEND | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(hFile);
+    return fd;
+}
+
+bool PlatAppendWrite(int fd, const void* pData, int len)
+{
+    DWORD dwWritten = 0;
+    return WriteFile(OsHandle(fd), pData, static_cast<DWORD>(len), &dwWritten, nullptr) != 0 &&
+           dwWritten == static_cast<DWORD>(len);
+}
+
 bool PlatGrowPipe(int /*fd*/, int /*size*/)
 {
     // An anonymous pipe's size is set by whoever creates it.
@@ -326,7 +349,7 @@ void PlatSocketClose(PlatSocket sock)
     closesocket(ToSocket(sock));
 }
 
-void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
 {
     // Windows cannot tell how much of the data the device has acknowledged.
     // Instead the close waits for it: with the linger time set, closesocket
@@ -334,19 +357,24 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
     // unread would make the close reset the connection, so they are dropped
     // until the device ends the connection or falls quiet.
     SOCKET socket = ToSocket(sock);
+    std::uint64_t ullDropped = 0;
     if (shutdown(socket, SD_SEND) != 0)
-        return;
+        return ullDropped;
     linger sLinger;
     sLinger.l_onoff = 1;
     sLinger.l_linger = static_cast<u_short>(ullStallMs / 1000 < 0xFFFF ? ullStallMs / 1000 : 0xFFFF);
     setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&sLinger), sizeof sLinger);
     if (!bDiscard)
-        return;
+        return ullDropped;
     char pcBuf[4096];
     const std::uint64_t ullEnd = PlatNowMs() + ullStallMs;
-    while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1)
-        if (recv(socket, pcBuf, sizeof pcBuf, 0) <= 0)
-            return;
+    while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1) {
+        const int n = recv(socket, pcBuf, sizeof pcBuf, 0);
+        if (n <= 0)
+            break;
+        ullDropped += static_cast<std::uint64_t>(n);
+    }
+    return ullDropped;
 }
 
 bool PlatSocketEndSending(PlatSocket sock)

@@ -18,6 +18,7 @@ add_executable(morlink_tests
   morlink/morlink_transfer_test.cpp morlink/morlink_failures_test.cpp morlink/morlink_options_test.cpp
   morlink/morlink_catalogue_test.cpp morlink/morlink_filter_test.cpp morlink/morlink_receive_test.cpp
   morlink/morlink_faults_test.cpp morlink/morlink_errors_test.cpp morlink/morlink_extensions_test.cpp
+  morlink/morlink_record_test.cpp
   morlink/morlink_test_util.cpp morlink/morlink_talk.cpp morlink/morlink_serial_pty.cpp
   common/run_process.cpp common/scratch_dir.cpp common/sim_device.cpp)
 target_include_directories(morlink_tests PRIVATE common morlink)
@@ -25,6 +26,7 @@ target_link_libraries(morlink_tests PRIVATE morlink_core GTest::gtest_main Threa
 target_compile_definitions(morlink_tests PRIVATE
   MORLINK_BIN="$<TARGET_FILE:morlink>"
   SIMDEVICE_BIN="$<TARGET_FILE:simdevice>"
+  MORLINK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   MORLINK_PLANTED_MO="${MORLINK_PLANTED_MO}")
 add_dependencies(morlink_tests morlink simdevice morlink_test_catalogue)
 gtest_discover_tests(morlink_tests TEST_PREFIX "morlink." DISCOVERY_TIMEOUT 30

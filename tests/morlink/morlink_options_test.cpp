@@ -190,6 +190,8 @@ std::string ExpectedUsage(const std::string& sName)
            "-e[N]       :  Confirm the end: wait up to N s (default 10) until the device\n"
            "               closes the connection or the port has sent everything\n"
            "-g          :  Show the progress of sending on standard error\n"
+           "-j[FILE]    :  Append the result record (one line of JSON) to FILE,\n"
+           "               or write it to standard error\n"
            "-w[N]       :  Wait up to N s (default 30) for a device that cannot be\n"
            "               reached yet (connection or serial port)\n"
            "-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
@@ -214,9 +216,21 @@ TEST(CommandLine, EveryHelpFormPrintsTheUsage)
     }
 }
 
+TEST(CommandLine, LongHelpAndVersionEndWith0)
+{
+    RunResult r = RunArgs({"-s127.0.0.1", "--help", "-X"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, ExpectedUsage(MorlinkPath()));
+    EXPECT_EQ(r.err, "");
+    r = RunArgs({"--version", "-X"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "morlink 0.13\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(CommandLine, UnknownLettersEndWith255OnStandardOutput)
 {
-    Strings unknown = {"-", "/", "-S1.2.3.4", "-f", "-j", "-k", "-q", "-v", "-y", "-z", "-1", "--"};
+    Strings unknown = {"-", "/", "-S1.2.3.4", "-f", "-k", "-q", "-v", "-y", "-z", "-1", "--", "--helpme", "--Version"};
     for (char c = 'A'; c <= 'Z'; ++c)
         if (c != 'H')
             unknown.push_back(std::string("-") + c);

@@ -459,6 +459,32 @@ TEST(SerialLink, EveryEndingReleasesThePort)
     }
 }
 
+// -j: the record names the port as it was opened; a port has no port number.
+TEST(SerialLink, RecordNamesThePort)
+{
+    PtyPair pty;
+    PtyCollector device(pty);
+    RunSetup sSetup;
+    sSetup.args = {pty.PortArg(), "-e2", "-t", "-j"};
+    sSetup.input = "job";
+    RunResult r = RunMorlink(sSetup);
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(device.Stop().size(), 28u + 3u);
+    std::vector<RecordFields> records = ParseRecords(r.err);
+    ASSERT_EQ(records.size(), 1u) << r.err;
+    const RecordFields expected = {{"link", "\"serial\""}, {"device", "\"" + pty.Path() + "\""},
+                                   {"port", "null"},       {"sent", "3"},
+                                   {"frames", "28"},       {"confirmed", "true"}};
+    for (const auto& [sName, sValue] : expected)
+        EXPECT_EQ(RecordField(records[0], sName), sValue) << sName;
+
+    // -c1 is the first port; the run ends before it is opened.
+    r = RunArgs({"-c1", "-j", "-zz"});
+    records = ParseRecords(r.err);
+    ASSERT_EQ(records.size(), 1u) << r.err;
+    EXPECT_EQ(RecordField(records[0], "device"), "\"/dev/ttyS0\"");
+}
+
 // -w: a port that is missing at first (an adapter that comes back) is opened
 // once it is there; -e: the run ends once the port has sent everything.
 TEST(SerialLink, WaitsForAMissingPortAndConfirmsTheEnd)

@@ -64,3 +64,59 @@ void ParseArgs(const std::vector<std::string>& args)
     InitSettings();
     ParseOptions(static_cast<int>(s_args.size()), s_argv.data());
 }
+
+namespace {
+
+// Reads records from standard input; prints each field as name TAB value,
+// and an empty line after each record.
+constexpr const char* kRecordParser = R"(import json, sys
+text = sys.stdin.buffer.read().decode("utf-8")
+for line in text.split("\n"):
+    if line:
+        for name, value in json.loads(line, object_pairs_hook=lambda pairs: pairs):
+            print(name + "\t" + json.dumps(value))
+        print()
+)";
+
+}  // namespace
+
+std::vector<RecordFields> ParseRecords(const std::string& text)
+{
+    RunSetup sSetup;
+    sSetup.program = "/usr/bin/python3";
+    sSetup.args = {"-c", kRecordParser};
+    sSetup.input = text;
+    const RunResult r = RunProcess(sSetup);
+    std::vector<RecordFields> records;
+    if (r.iStatus != 0 || !r.err.empty())
+        return records;
+    RecordFields record;
+    std::size_t iStart = 0;
+    for (std::size_t iEnd; (iEnd = r.out.find('\n', iStart)) != std::string::npos; iStart = iEnd + 1) {
+        const std::string sLine = r.out.substr(iStart, iEnd - iStart);
+        const std::size_t iTab = sLine.find('\t');
+        if (iTab == std::string::npos) {
+            records.push_back(record);
+            record.clear();
+        } else {
+            record.emplace_back(sLine.substr(0, iTab), sLine.substr(iTab + 1));
+        }
+    }
+    return records;
+}
+
+std::string RecordField(const RecordFields& record, const std::string& sName)
+{
+    for (const auto& [sKey, sValue] : record)
+        if (sKey == sName)
+            return sValue;
+    return "";
+}
+
+std::string LastLine(const std::string& text)
+{
+    if (text.size() < 2)
+        return text;
+    const std::size_t iStart = text.rfind('\n', text.size() - 2);
+    return iStart == std::string::npos ? text : text.substr(iStart + 1);
+}

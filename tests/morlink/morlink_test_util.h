@@ -6,6 +6,7 @@
 #include "scratch_dir.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A user without privileges to run the sender as: nobody, with a copy of the
@@ -32,3 +33,14 @@ void ParseArgs(const std::vector<std::string>& args);
 
 // Every byte value 0..255, iRounds times, odd rounds descending.
 std::string AllByteValues(int iRounds);
+
+// Result records (-j), one a line of text, as Python's json module reads them
+// (the text strictly UTF-8): each record's fields in their order, each value
+// as JSON with every character beyond ASCII escaped. Empty when any line does
+// not parse.
+using RecordFields = std::vector<std::pair<std::string, std::string>>;
+std::vector<RecordFields> ParseRecords(const std::string& text);
+// The value of a field as ParseRecords gives it; "" when there is none.
+std::string RecordField(const RecordFields& record, const std::string& sName);
+// The last line of a text that ends with a line end, with that line end.
+std::string LastLine(const std::string& text);

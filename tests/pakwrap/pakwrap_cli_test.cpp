@@ -1,6 +1,7 @@
 // pakwrap command line, run as a user runs it: rejections with the help text
 // and status 2, mode announcements, destination addresses, custom headers.
 #include <cstdlib>
+#include <filesystem>
 
 #include "pakwrap_test_util.h"
 
@@ -105,6 +106,32 @@ TEST_F(PakwrapCli, StoreWithoutTargetNameWarnsWritesAndFails)
         EXPECT_EQ(r.iStatus, 1);
         EXPECT_TRUE(FileExists(dir.Path("out.bin")));
     }
+}
+
+TEST_F(PakwrapCli, HelpAndVersionAloneEndWithStatus0)
+{
+    RunResult r = RunArgs({"--help"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, kHelpText);
+    r = RunArgs({"--version"});
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.out, "pakwrap V1.1\n");
+    r = RunArgs({"--verbose"});
+    EXPECT_EQ(r.iStatus, 2);
+    EXPECT_EQ(r.out, kHelpText);
+}
+
+// With other arguments --help is a file name like any other.
+TEST_F(PakwrapCli, HelpAmongOtherArgumentsIsAFileName)
+{
+    dir.Write("--help", Bytes(10, 7));
+    const std::filesystem::path old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path(""));
+    RunResult r = RunArgs({"--help", "out.bin", "/f"});
+    std::filesystem::current_path(old);
+    EXPECT_EQ(r.iStatus, 0) << r.out;
+    EXPECT_EQ(r.out.find("Syntax error"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(Out()).size(), 14u);
 }
 
 // Names longer than the old 259-character field reach the file system whole.
