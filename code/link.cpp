@@ -59,7 +59,7 @@ bool LinkHasKeepAlive(void)
 
 bool LinkKeepAlive(void)
 {
-    return lk_psLink->pfnKeepAlive();
+    return lk_psLink->pfnKeepAlive() >= 0;
 }
 
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)
@@ -74,7 +74,7 @@ void LinkStopReceiving(void)
 
 bool LinkConfirmEnd(void)
 {
-    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000);
+    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000, lk_psLink->pfnReadNow);
 }
 
 void LinkFinishSending(void)
@@ -84,5 +84,5 @@ void LinkFinishSending(void)
 
 void LinkClose(void)
 {
-    lk_psLink->pfnClose();
+    lk_psLink->pfnClose(lk_psLink->pfnReadNow);
 }

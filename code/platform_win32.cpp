@@ -326,7 +326,7 @@ void PlatSocketClose(PlatSocket sock)
     closesocket(ToSocket(sock));
 }
 
-void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullStallMs)
 {
     // Windows cannot tell how much of the data the device has acknowledged.
     // Instead the close waits for it: with the linger time set, closesocket
@@ -340,13 +340,15 @@ void PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
     sLinger.l_onoff = 1;
     sLinger.l_linger = static_cast<u_short>(ullStallMs / 1000 < 0xFFFF ? ullStallMs / 1000 : 0xFFFF);
     setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&sLinger), sizeof sLinger);
-    if (!bDiscard)
+    if (pfnDiscard == nullptr)
         return;
-    char pcBuf[4096];
+    unsigned char pucBuf[4096];
     const std::uint64_t ullEnd = PlatNowMs() + ullStallMs;
-    while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1)
-        if (recv(socket, pcBuf, sizeof pcBuf, 0) <= 0)
+    while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1) {
+        const int n = pfnDiscard(pucBuf, sizeof pucBuf);
+        if (n == 0 || (n < 0 && n != PLAT_RECV_NONE))
             return;
+    }
 }
 
 bool PlatSocketEndSending(PlatSocket sock)

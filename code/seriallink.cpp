@@ -67,18 +67,24 @@ LinkInput ReceiveSerial(unsigned char* pucBuf, int iSize, int* piCount)
 }
 
 // A serial port has no keep-alive (bKeepAlive is false): never called.
-bool NoKeepAlive(void)
+int NoKeepAlive(void)
 {
-    return false;
+    return -1;
 }
 
 // The end is confirmed once the port has sent every byte.
-bool ConfirmSerialEnd(std::uint64_t ullMs)
+bool ConfirmSerialEnd(std::uint64_t ullMs, LinkReadNow)
 {
     const int iResult = SerialDrain(lk_handleSerial, ullMs);
     if (iResult < 0)
         HandleError(ERR_SEND, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
     return iResult != 0;
+}
+
+// Nothing is read at the close of a port.
+void CloseSerialLink(LinkReadNow)
+{
+    CloseSerial();
 }
 
 // Lets other programs open the port once this process has ended.
@@ -143,10 +149,11 @@ const LinkOps gl_sSerialLink = {
     .pfnSendFile = LinkNoSendFile,
     .pfnReceive = ReceiveSerial,
     .pfnKeepAlive = NoKeepAlive,
+    .pfnReadNow = nullptr,
     .pfnStopReceiving = LinkNoAction,
     .pfnConfirmEnd = ConfirmSerialEnd,
     .pfnFinishSending = LinkNoAction,
-    .pfnClose = CloseSerial,
+    .pfnClose = CloseSerialLink,
     .pfnRelease = ReleaseSerial,
     .bStream = false,
     .bSerial = true,
