@@ -2,25 +2,81 @@
 // (linkops.h), chosen once when it opens. Every call goes through it.
 #include "link.h"
 
-#include <cstdio>
-
 #include "ending.h"
 #include "errors.h"
 #include "linkops.h"
 #include "netlink.h"
 #include "seriallink.h"
 #include "settings.h"
+#include "trace.h"
 
 namespace {
 
-// Set once by LinkOpen, before the receiver thread starts.
+// Set once by LinkOpen, before the receiver thread starts: the record of the
+// link, or with a trace lk_sTraced.
 const LinkOps* lk_psLink;
+
+// With a trace: the record of the link, and the copy of it in use whose send
+// and receive operations also write their bytes to the trace.
+const LinkOps* lk_psRecord;
+LinkOps lk_sTraced;
+
+int TracedSend(const unsigned char* pucData, int len)
+{
+    const int n = lk_psRecord->pfnSend(pucData, len);
+    if (n >= 0)
+        TraceSend(pucData, n);
+    return n;
+}
+
+// A receive that brought no byte is a record when it read something empty:
+// the end of a connection, or an empty datagram; not a serial read that ended
+// with nothing.
+LinkInput TracedReceive(unsigned char* pucBuf, int iSize, int* piCount)
+{
+    const LinkInput eInput = lk_psRecord->pfnReceive(pucBuf, iSize, piCount);
+    if (eInput == LINK_DATA || eInput == LINK_CLOSED || (eInput == LINK_NOTHING && !lk_psRecord->bSerial))
+        TraceRecv(pucBuf, *piCount);
+    return eInput;
+}
+
+int TracedKeepAlive(void)
+{
+    const int n = lk_psRecord->pfnKeepAlive();
+    if (n > 0)
+        TraceSend(&LINK_KEEP_ALIVE, 1);
+    return n;
+}
+
+int TracedReadNow(unsigned char* pucBuf, int iSize)
+{
+    const int n = lk_psRecord->pfnReadNow(pucBuf, iSize);
+    if (n >= 0)
+        TraceRecv(pucBuf, n);
+    return n;
+}
+
+// The trace wraps every operation that moves bytes; the copy inside the
+// system would pass them by, so it is not offered.
+const LinkOps* Traced(const LinkOps* psRecord)
+{
+    lk_psRecord = psRecord;
+    lk_sTraced = *psRecord;
+    lk_sTraced.pfnSend = TracedSend;
+    lk_sTraced.pfnSendFile = LinkNoSendFile;
+    lk_sTraced.pfnReceive = TracedReceive;
+    lk_sTraced.pfnKeepAlive = TracedKeepAlive;
+    if (psRecord->pfnReadNow != nullptr)
+        lk_sTraced.pfnReadNow = TracedReadNow;
+    return &lk_sTraced;
+}
 
 }  // namespace
 
 void LinkOpen(void)
 {
-    lk_psLink = lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    const LinkOps* psRecord = lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    lk_psLink = TraceIsOn() ? Traced(psRecord) : psRecord;
     AtEnd(lk_psLink->pfnRelease);
     lk_psLink->pfnOpen();
 }
@@ -35,7 +91,7 @@ void SendData(const unsigned char* pucData, int len)
     const int iCount = lk_psLink->pfnSend(pucData, len);
 
     if (gl_bDebug)
-        std::fputc('.', stderr);
+        TraceDebugDot();
 
     // A failed or partial send is not retried.
     if (iCount != len)

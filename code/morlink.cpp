@@ -18,6 +18,7 @@
 #include "progress.h"
 #include "receiver.h"
 #include "settings.h"
+#include "trace.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ unsigned char pucBuf[STREAM_BLOCK_SIZE];
 // The run's files, null for the standard streams.
 std::FILE* lk_pFileI;
 std::FILE* lk_pFileO;
+std::FILE* lk_pFileT;
 // The input file's length for the MemCard frame, 0 for standard input.
 std::uint32_t lk_ulIFileLen;
 // The input file's size, 0 for standard input or when the system cannot tell.
@@ -58,40 +60,82 @@ void SendFrame(const char* pcCommand)
     SendData(pucBuf, BuildFrame(pucBuf, FRAME_SIZE, pcCommand));
 }
 
-// True when creating the output would empty the input file before it is sent:
+// True when creating pcName would empty the file open on fd, named pcOpen:
 // the same name, or another name of the same file. A device or a pipe, such
-// as /dev/null, may well be both. Standard input counts when it is read from
-// a regular file.
-bool OutputIsInput(void)
+// as /dev/null, may well be both.
+bool IsOpenFile(int fd, const char* pcOpen, const char* pcName)
+{
+    if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
+        return false;
+    return std::strcmp(pcOpen, pcName) == 0 || PlatSameFile(fd, pcName);
+}
+
+// True when creating pcName would empty the input file before it is sent.
+// Standard input counts when it is read from a regular file.
+bool IsInput(const char* pcName)
 {
     if (lk_pFileI == nullptr) {
         const int fdStdin = PlatFileNo(stdin);
-        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, lk_pcOFilename);
+        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, pcName);
     }
-    int fd = PlatFileNo(lk_pFileI);
-    if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
-        return false;
-    return std::strcmp(lk_pcIFilename, lk_pcOFilename) == 0 || PlatSameFile(fd, lk_pcOFilename);
+    return IsOpenFile(PlatFileNo(lk_pFileI), lk_pcIFilename, pcName);
 }
 
-// Input and output files, opened before the link so that a bad name ends the
-// run before any connection is made. A directory opens on some systems but
-// cannot be read: it is refused here like a name that does not open, rather
-// than after the first frames have gone out. So is an output that is the input.
+void RefuseIf(bool bRefused)
+{
+    if (bRefused)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+}
+
+// The output, created or emptied. With a trace file it is first opened as it
+// stands, so that a trace file that is the output is refused before anything
+// is emptied; a regular file is then opened anew, emptied.
+void OpenOutput(void)
+{
+    const bool bTraceFile = lk_bTrace && lk_pcTraceFilename[0] != '\0';
+    lk_pFileO = std::fopen(lk_pcOFilename, bTraceFile ? "ab" : "wb");
+    RefuseIf(lk_pFileO == nullptr);
+    if (!bTraceFile)
+        return;
+    const int fd = PlatFileNo(lk_pFileO);
+    RefuseIf(IsOpenFile(fd, lk_pcOFilename, lk_pcTraceFilename));
+    if (PlatFileKindOf(fd) == PLAT_FILE_REGULAR) {
+        lk_pFileO = std::freopen(lk_pcOFilename, "wb", lk_pFileO);
+        RefuseIf(lk_pFileO == nullptr);
+    }
+}
+
+// -f: the trace file, created or emptied, or standard error.
+void OpenTrace(void)
+{
+    if (lk_pcTraceFilename[0] == '\0') {
+        TraceStart(2);
+        return;
+    }
+    lk_pFileT = std::fopen(lk_pcTraceFilename, "wb");
+    RefuseIf(lk_pFileT == nullptr || !PlatSetBinary(PlatFileNo(lk_pFileT)));
+    TraceStart(PlatFileNo(lk_pFileT));
+}
+
+// Input, output and trace files, opened before the link so that a bad name
+// ends the run before any connection is made. A directory opens on some
+// systems but cannot be read: it is refused here like a name that does not
+// open, rather than after the first frames have gone out. So is an output or
+// a trace file that is the input, and a trace file that is the output.
 void OpenFiles(void)
 {
     if (lk_pcIFilename[0] != '\0') {
         lk_pFileI = std::fopen(lk_pcIFilename, "rb");
-        if (lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY)
-            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        RefuseIf(lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY);
     }
-    if (lk_pcOFilename[0] != '\0') {
-        if (OutputIsInput())
-            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-        lk_pFileO = std::fopen(lk_pcOFilename, "wb");
-        if (lk_pFileO == nullptr)
-            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-    }
+    if (lk_pcOFilename[0] != '\0')
+        RefuseIf(IsInput(lk_pcOFilename));
+    if (lk_bTrace && lk_pcTraceFilename[0] != '\0')
+        RefuseIf(IsInput(lk_pcTraceFilename));
+    if (lk_pcOFilename[0] != '\0')
+        OpenOutput();
+    if (lk_bTrace)
+        OpenTrace();
 }
 
 // The input file's length for the MemCard frame. The frame carries at most 32
@@ -225,6 +269,7 @@ void SendInput(int fd)
     EndProcess(ERR_TIMEOUT);
 }
 
+// The trace file stays open to the end: closing the link still reads.
 void CloseAll(void)
 {
     if (lk_pFileI != nullptr)
@@ -246,6 +291,7 @@ int main(int argc, char** argv)
     if (eOptions != OPTIONS_RUN)
         EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
+    lk_bCopyInside = !TraceIsOn();
     LinkOpen();
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.

@@ -33,6 +33,8 @@ std::uint32_t lk_ulWaitSeconds;
 std::int32_t lk_bConfirmEnd;
 std::uint32_t lk_ulConfirmSeconds;
 std::int32_t lk_bProgress;
+std::int32_t lk_bTrace;
+const char* lk_pcTraceFilename;
 std::int32_t gl_bDebug;
 
 void InitSettings(void)
@@ -67,5 +69,7 @@ void InitSettings(void)
     lk_bConfirmEnd = 0;
     lk_ulConfirmSeconds = DEFAULT_CONFIRM_SECONDS;
     lk_bProgress = 0;
+    lk_bTrace = 0;
+    lk_pcTraceFilename = "";
     gl_bDebug = 0;
 }
