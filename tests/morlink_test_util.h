@@ -5,6 +5,7 @@
 #include "scratch_dir.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -71,3 +72,19 @@ std::string ReadFile(const std::string& path);
 std::string AllByteValues(int iRounds);
 // Deterministic pseudo-random bytes.
 std::string Noise(std::size_t n, unsigned int uiSeed);
+
+// One record of a trace (-f): its time in microseconds, direction and bytes.
+struct TraceRecord {
+    std::uint64_t ullMicros = 0;
+    bool bSend = false;
+    std::string data;
+};
+
+// The records of a trace, each checked against its layout: a header line
+// "<seconds>.<6 digits> <send|recv> <count>", then the bytes in lines of 16
+// laid out as hexdump -C lays out one line. A line that breaks the layout is
+// named in *pErrors; with bOthers, lines outside the records (what else
+// standard error shows) are passed over.
+std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers = false);
+// The bytes of the send records (bSend) or of the receive records, joined.
+std::string TraceBytes(const std::vector<TraceRecord>& records, bool bSend);
