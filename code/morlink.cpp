@@ -63,7 +63,7 @@ void SendFrame(const char* pcCommand)
 // True when creating pcName would empty the file open on fd, named pcOpen:
 // the same name, or another name of the same file. A device or a pipe, such
 // as /dev/null, may well be both.
-bool IsOpenFile(int fd, const char* pcOpen, const char* pcName)
+bool NamesOpenFile(int fd, const char* pcOpen, const char* pcName)
 {
     if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
         return false;
@@ -78,31 +78,24 @@ bool IsInput(const char* pcName)
         const int fdStdin = PlatFileNo(stdin);
         return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, pcName);
     }
-    return IsOpenFile(PlatFileNo(lk_pFileI), lk_pcIFilename, pcName);
+    return NamesOpenFile(PlatFileNo(lk_pFileI), lk_pcIFilename, pcName);
 }
 
-void RefuseIf(bool bRefused)
+// The output, created or emptied. Beside a trace file it is first opened as
+// it stands, so that a trace file that is the output is refused before
+// anything is emptied; a regular file is then opened anew, emptied.
+void OpenOutput(bool bTraceFile)
 {
-    if (bRefused)
-        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-}
-
-// The output, created or emptied. With a trace file it is first opened as it
-// stands, so that a trace file that is the output is refused before anything
-// is emptied; a regular file is then opened anew, emptied.
-void OpenOutput(void)
-{
-    const bool bTraceFile = lk_bTrace && lk_pcTraceFilename[0] != '\0';
     lk_pFileO = std::fopen(lk_pcOFilename, bTraceFile ? "ab" : "wb");
-    RefuseIf(lk_pFileO == nullptr);
+    if (lk_pFileO == nullptr)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     if (!bTraceFile)
         return;
     const int fd = PlatFileNo(lk_pFileO);
-    RefuseIf(IsOpenFile(fd, lk_pcOFilename, lk_pcTraceFilename));
-    if (PlatFileKindOf(fd) == PLAT_FILE_REGULAR) {
-        lk_pFileO = std::freopen(lk_pcOFilename, "wb", lk_pFileO);
-        RefuseIf(lk_pFileO == nullptr);
-    }
+    if (NamesOpenFile(fd, lk_pcOFilename, lk_pcTraceFilename))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (PlatFileKindOf(fd) == PLAT_FILE_REGULAR && std::freopen(lk_pcOFilename, "wb", lk_pFileO) == nullptr)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
 }
 
 // -f: the trace file, created or emptied, or standard error.
@@ -113,7 +106,8 @@ void OpenTrace(void)
         return;
     }
     lk_pFileT = std::fopen(lk_pcTraceFilename, "wb");
-    RefuseIf(lk_pFileT == nullptr || !PlatSetBinary(PlatFileNo(lk_pFileT)));
+    if (lk_pFileT == nullptr || !PlatSetBinary(PlatFileNo(lk_pFileT)))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     TraceStart(PlatFileNo(lk_pFileT));
 }
 
@@ -126,14 +120,17 @@ void OpenFiles(void)
 {
     if (lk_pcIFilename[0] != '\0') {
         lk_pFileI = std::fopen(lk_pcIFilename, "rb");
-        RefuseIf(lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY);
+        if (lk_pFileI == nullptr || PlatFileKindOf(PlatFileNo(lk_pFileI)) == PLAT_FILE_DIRECTORY)
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
-    if (lk_pcOFilename[0] != '\0')
-        RefuseIf(IsInput(lk_pcOFilename));
-    if (lk_bTrace && lk_pcTraceFilename[0] != '\0')
-        RefuseIf(IsInput(lk_pcTraceFilename));
-    if (lk_pcOFilename[0] != '\0')
-        OpenOutput();
+    const bool bTraceFile = lk_bTrace && lk_pcTraceFilename[0] != '\0';
+    if (bTraceFile && IsInput(lk_pcTraceFilename))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (lk_pcOFilename[0] != '\0') {
+        if (IsInput(lk_pcOFilename))
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        OpenOutput(bTraceFile);
+    }
     if (lk_bTrace)
         OpenTrace();
 }
