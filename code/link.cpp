@@ -3,7 +3,6 @@
 #include "link.h"
 
 #include <atomic>
-#include <cstdio>
 
 #include "ending.h"
 #include "errors.h"
@@ -12,22 +11,93 @@
 #include "record.h"
 #include "seriallink.h"
 #include "settings.h"
+#include "trace.h"
 
 namespace {
 
-// Set once by LinkOpen, before the receiver thread starts.
+// Set once by LinkOpen, before the receiver thread starts: the record of the
+// link, or with a trace lk_sTraced.
 const LinkOps* lk_psLink;
 
-// The counts of LinkCounted. The main thread sends; the receiver thread
-// receives and sends the keep-alive byte; either may close.
+// With a trace: the record of the link, and the copy of it in use whose send
+// and receive operations also write their bytes to the trace.
+const LinkOps* lk_psRecord;
+LinkOps lk_sTraced;
+
+int TracedSend(const unsigned char* pucData, int len)
+{
+    const int n = lk_psRecord->pfnSend(pucData, len);
+    if (n >= 0)
+        TraceSend(pucData, n);
+    return n;
+}
+
+// A receive that brought no byte is a record when it read something empty:
+// the end of a connection, or an empty datagram; not a serial read that ended
+// with nothing.
+LinkInput TracedReceive(unsigned char* pucBuf, int iSize, int* piCount)
+{
+    const LinkInput eInput = lk_psRecord->pfnReceive(pucBuf, iSize, piCount);
+    if (eInput == LINK_DATA || eInput == LINK_CLOSED || (eInput == LINK_NOTHING && !lk_psRecord->bSerial))
+        TraceRecv(pucBuf, *piCount);
+    return eInput;
+}
+
+int TracedKeepAlive(void)
+{
+    const int n = lk_psRecord->pfnKeepAlive();
+    if (n > 0)
+        TraceSend(&LINK_KEEP_ALIVE, 1);
+    return n;
+}
+
+int TracedReadNow(unsigned char* pucBuf, int iSize)
+{
+    const int n = lk_psRecord->pfnReadNow(pucBuf, iSize);
+    if (n >= 0)
+        TraceRecv(pucBuf, n);
+    return n;
+}
+
+// The trace wraps every operation that moves bytes; the copy inside the
+// system would pass them by, so it is not offered.
+const LinkOps* Traced(const LinkOps* psRecord)
+{
+    lk_psRecord = psRecord;
+    lk_sTraced = *psRecord;
+    lk_sTraced.pfnSend = TracedSend;
+    lk_sTraced.pfnSendFile = LinkNoSendFile;
+    lk_sTraced.pfnReceive = TracedReceive;
+    lk_sTraced.pfnKeepAlive = TracedKeepAlive;
+    if (psRecord->pfnReadNow != nullptr)
+        lk_sTraced.pfnReadNow = TracedReadNow;
+    return &lk_sTraced;
+}
+
+// The counts of LinkCounted, from the calls' results. The main thread sends;
+// the receiver thread receives and sends the keep-alive byte; either may close.
 std::atomic<std::uint64_t> lk_ullInput{0};
 std::atomic<std::uint64_t> lk_ullFrames{0};
-LinkTally lk_ullReceived{0};
+std::atomic<std::uint64_t> lk_ullReceived{0};
 
 void Count(std::atomic<std::uint64_t>* pullCount, int n)
 {
     if (n > 0)
         pullCount->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+}
+
+// The reads that drop the device's answers beneath the end of a connection:
+// through the record in use (traced with -f), and counted.
+int ReadNowCounted(unsigned char* pucBuf, int iSize)
+{
+    const int n = lk_psLink->pfnReadNow(pucBuf, iSize);
+    Count(&lk_ullReceived, n);
+    return n;
+}
+
+LinkReadNow DropReader(void)
+{
+    return lk_psLink->pfnReadNow != nullptr ? ReadNowCounted : nullptr;
 }
 
 const LinkOps* ChosenLink(void)
@@ -39,7 +109,8 @@ const LinkOps* ChosenLink(void)
 
 void LinkOpen(void)
 {
-    lk_psLink = ChosenLink();
+    const LinkOps* psRecord = ChosenLink();
+    lk_psLink = TraceIsOn() ? Traced(psRecord) : psRecord;
     AtEnd(lk_psLink->pfnRelease);
     lk_psLink->pfnOpen();
 }
@@ -55,7 +126,7 @@ void SendData(const unsigned char* pucData, int len, LinkBytes eBytes)
     Count(eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames, iCount);
 
     if (gl_bDebug) {
-        std::fputc('.', stderr);
+        TraceDebugDot();
         RecordLineOpen();
     }
 
@@ -102,7 +173,7 @@ void LinkStopReceiving(void)
 
 bool LinkConfirmEnd(void)
 {
-    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000, &lk_ullReceived);
+    return lk_psLink->pfnConfirmEnd(std::uint64_t{lk_ulConfirmSeconds} * 1000, DropReader());
 }
 
 void LinkFinishSending(void)
@@ -112,7 +183,7 @@ void LinkFinishSending(void)
 
 void LinkClose(void)
 {
-    lk_psLink->pfnClose(&lk_ullReceived);
+    lk_psLink->pfnClose(DropReader());
 }
 
 LinkCounts LinkCounted(void)

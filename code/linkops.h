@@ -5,16 +5,17 @@
 // function of the same name says; one that a link has no use for does nothing.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "link.h"
 
-// Bytes that a link reads and drops by itself (answers during the wait for
-// the device's close, or at the close): the operations add them here as they
-// read them, so that a run that ends half-way still counts them.
-using LinkTally = std::atomic<std::uint64_t>;
+// The keep-alive byte: one space.
+constexpr unsigned char LINK_KEEP_ALIVE = ' ';
+
+// A read without waiting (pfnReadNow), and its answer when nothing is there.
+using LinkReadNow = int (*)(unsigned char* pucBuf, int iSize);
+constexpr int LINK_READ_NONE = -2;
 
 struct LinkOps {
     // Opens the link from the settings. Failures end the process.
@@ -27,19 +28,28 @@ struct LinkOps {
     int (*pfnSendFile)(int fd, int iMax);
     // LinkReceive.
     LinkInput (*pfnReceive)(unsigned char* pucBuf, int iSize, int* piCount);
-    // The keep-alive byte, when bKeepAlive: 1 when it was sent, 0 when none
-    // needs to be, -1 when it could not be sent.
+    // The keep-alive byte LINK_KEEP_ALIVE, when bKeepAlive: 1 when it was
+    // sent, 0 when none needs to be (LinkKeepAlive), negative when it could
+    // not be sent.
     int (*pfnKeepAlive)(void);
+    // One read of what has arrived, without waiting: the count, 0 at the end
+    // of the connection, LINK_READ_NONE when nothing is there, negative on a
+    // failure. The reads that drop the device's answers beneath the end of a
+    // connection go through it, as the operations below are given it; null
+    // where nothing is read that way.
+    LinkReadNow pfnReadNow;
     // LinkStopReceiving.
     void (*pfnStopReceiving)(void);
     // -e: waits up to ullMs for the device to confirm the end: true once it
     // has, false when the time passed first. A failure ends the process.
-    // Answers read and dropped meanwhile are added to *psDropped.
-    bool (*pfnConfirmEnd)(std::uint64_t ullMs, LinkTally* psDropped);
+    // Answers that nobody else reads meanwhile are read by pfnRead, the
+    // record's pfnReadNow as the link module uses it.
+    bool (*pfnConfirmEnd)(std::uint64_t ullMs, LinkReadNow pfnRead);
     // LinkFinishSending.
     void (*pfnFinishSending)(void);
-    // LinkClose; answers read and dropped at the close are added to *psDropped.
-    void (*pfnClose)(LinkTally* psDropped);
+    // LinkClose; answers still coming meanwhile are read by pfnRead, as for
+    // pfnConfirmEnd.
+    void (*pfnClose)(LinkReadNow pfnRead);
     // The end hook (ending.h) that lets go of the link at every end.
     void (*pfnRelease)(void);
     // LinkDescribe: the device's name from the settings into pcDevice, and

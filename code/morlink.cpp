@@ -19,6 +19,7 @@
 #include "receiver.h"
 #include "record.h"
 #include "settings.h"
+#include "trace.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ unsigned char pucBuf[STREAM_BLOCK_SIZE];
 // The run's files, null for the standard streams.
 std::FILE* lk_pFileI;
 std::FILE* lk_pFileO;
+std::FILE* lk_pFileT;
 // The input file's length for the MemCard frame, 0 for standard input.
 std::uint32_t lk_ulIFileLen;
 // The input file's size, 0 for standard input or when the system cannot tell.
@@ -59,55 +61,92 @@ void SendFrame(const char* pcCommand)
     SendData(pucBuf, BuildFrame(pucBuf, FRAME_SIZE, pcCommand), LINK_FRAME);
 }
 
-// True when creating the output would empty the input file before it is sent:
+// True when creating pcName would empty the file open on fd, named pcOpen:
 // the same name, or another name of the same file. A device or a pipe, such
-// as /dev/null, may well be both. Standard input counts when it is read from
-// a regular file.
-bool OutputIsInput(void)
+// as /dev/null, may well be both.
+bool NamesOpenFile(int fd, const char* pcOpen, const char* pcName)
+{
+    if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
+        return false;
+    return std::strcmp(pcOpen, pcName) == 0 || PlatSameFile(fd, pcName);
+}
+
+// True when creating pcName would empty the input file before it is sent.
+// Standard input counts when it is read from a regular file.
+bool IsInput(const char* pcName)
 {
     if (lk_pFileI == nullptr) {
         const int fdStdin = PlatFileNo(stdin);
-        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, lk_pcOFilename);
+        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, pcName);
     }
-    int fd = PlatFileNo(lk_pFileI);
-    if (PlatFileKindOf(fd) == PLAT_FILE_OTHER)
-        return false;
-    return std::strcmp(lk_pcIFilename, lk_pcOFilename) == 0 || PlatSameFile(fd, lk_pcOFilename);
+    return NamesOpenFile(PlatFileNo(lk_pFileI), lk_pcIFilename, pcName);
 }
 
 // True when the result record's file, open on fdRecord, is another of the
 // run's files, by name or by identity: the input (also the regular file that
-// standard input reads) or the output.
+// standard input reads), the output or the trace file.
 bool RecordIsAnotherFile(int fdRecord)
 {
-    const char* pcOthers[] = {lk_pcIFilename, lk_pcOFilename};
+    if (IsInput(lk_pcRecordFilename))
+        return true;
+    const char* pcOthers[] = {lk_pcOFilename, lk_pcTraceFilename};
     for (const char* pcOther : pcOthers)
-        if (pcOther[0] != '\0' && (std::strcmp(pcOther, lk_pcRecordFilename) == 0 || PlatSameFile(fdRecord, pcOther)))
+        if (pcOther[0] != '\0' && NamesOpenFile(fdRecord, lk_pcRecordFilename, pcOther))
             return true;
-    const int fdStdin = PlatFileNo(stdin);
-    return lk_pcIFilename[0] == '\0' && PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR &&
-           PlatSameFile(fdStdin, lk_pcRecordFilename);
+    return false;
 }
 
-// -jFILE, opened for appending before the output is created, so that an
-// output of the same name cannot empty it. A file that is another of the
-// run's files is refused, and the record of such a run goes to standard
-// error; a device (such as /dev/null) may well be both.
+// -jFILE, opened for appending before the output and the trace file are
+// created, so that neither can empty it. A file that is another of the run's
+// files is refused, and the record of such a run goes to standard error; a
+// device (such as /dev/null) may well be both.
 void OpenRecord(void)
 {
     if (!RecordOpen())
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     const int fdRecord = RecordFile();
-    if (fdRecord >= 0 && PlatFileKindOf(fdRecord) != PLAT_FILE_OTHER && RecordIsAnotherFile(fdRecord)) {
+    if (fdRecord >= 0 && RecordIsAnotherFile(fdRecord)) {
         RecordRefuse();
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
 }
 
-// Input and output files, opened before the link so that a bad name ends the
-// run before any connection is made. A directory opens on some systems but
-// cannot be read: it is refused here like a name that does not open, rather
-// than after the first frames have gone out. So is an output that is the input.
+// The output, created or emptied. Beside a trace file it is first opened as
+// it stands, so that a trace file that is the output is refused before
+// anything is emptied; a regular file is then opened anew, emptied.
+void OpenOutput(bool bTraceFile)
+{
+    lk_pFileO = std::fopen(lk_pcOFilename, bTraceFile ? "ab" : "wb");
+    if (lk_pFileO == nullptr)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (!bTraceFile)
+        return;
+    const int fd = PlatFileNo(lk_pFileO);
+    if (NamesOpenFile(fd, lk_pcOFilename, lk_pcTraceFilename))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    if (PlatFileKindOf(fd) == PLAT_FILE_REGULAR && std::freopen(lk_pcOFilename, "wb", lk_pFileO) == nullptr)
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+}
+
+// -f: the trace file, created or emptied, or standard error.
+void OpenTrace(void)
+{
+    if (lk_pcTraceFilename[0] == '\0') {
+        TraceStart(2);
+        return;
+    }
+    lk_pFileT = std::fopen(lk_pcTraceFilename, "wb");
+    if (lk_pFileT == nullptr || !PlatSetBinary(PlatFileNo(lk_pFileT)))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+    TraceStart(PlatFileNo(lk_pFileT));
+}
+
+// Input, result record, output and trace files, opened before the link so
+// that a bad name ends the run before any connection is made. A directory
+// opens on some systems but cannot be read: it is refused here like a name
+// that does not open, rather than after the first frames have gone out. So is
+// an output or a trace file that is the input, and a trace file that is the
+// output.
 void OpenFiles(void)
 {
     if (lk_pcIFilename[0] != '\0') {
@@ -116,13 +155,16 @@ void OpenFiles(void)
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
     OpenRecord();
+    const bool bTraceFile = lk_bTrace && lk_pcTraceFilename[0] != '\0';
+    if (bTraceFile && IsInput(lk_pcTraceFilename))
+        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     if (lk_pcOFilename[0] != '\0') {
-        if (OutputIsInput())
+        if (IsInput(lk_pcOFilename))
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
-        lk_pFileO = std::fopen(lk_pcOFilename, "wb");
-        if (lk_pFileO == nullptr)
-            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        OpenOutput(bTraceFile);
     }
+    if (lk_bTrace)
+        OpenTrace();
 }
 
 // The input file's length for the MemCard frame. The frame carries at most 32
@@ -258,6 +300,7 @@ void SendInput(int fd)
     EndProcess(ERR_TIMEOUT);
 }
 
+// The trace file stays open to the end: closing the link still reads.
 void CloseAll(void)
 {
     if (lk_pFileI != nullptr)
@@ -282,6 +325,7 @@ int main(int argc, char** argv)
     if (eOptions != OPTIONS_RUN)
         EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
+    lk_bCopyInside = !TraceIsOn();
     LinkOpen();
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.

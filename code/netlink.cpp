@@ -157,7 +157,7 @@ LinkInput ReceiveUdp(unsigned char* pucBuf, int iSize, int* piCount)
 // the silence is reported.
 int KeepAliveNetwork(void)
 {
-    return PlatSend(lk_socketClient, " ", 1) == 1 ? 1 : -1;
+    return PlatSend(lk_socketClient, &LINK_KEEP_ALIVE, 1) == 1 ? 1 : -1;
 }
 
 // Once -e has ended the sending direction nothing can be sent, and nothing
@@ -167,16 +167,23 @@ int KeepAliveTcp(void)
     return lk_bSendingEnded ? 0 : KeepAliveNetwork();
 }
 
+static_assert(LINK_READ_NONE == PLAT_RECV_NONE);
+
+int ReadNowTcp(unsigned char* pucBuf, int iSize)
+{
+    return PlatRecvNow(lk_socketClient, pucBuf, iSize);
+}
+
 void StopReceivingTcp(void)
 {
     lk_bReceiverGone = true;
 }
 
 // The device's answers during the wait for its close: read by the receiver
-// thread while it reads, else read here and dropped, so that they cannot reset
-// the connection. Waits up to ullMs for them; a reset is a failed send.
-// What is dropped is added to *psDropped.
-void TakeAnswers(std::uint64_t ullMs, LinkTally* psDropped)
+// thread while it reads, else read here by pfnRead and dropped, so that they
+// cannot reset the connection. Waits up to ullMs for them; a reset is a failed
+// send.
+void TakeAnswers(std::uint64_t ullMs, LinkReadNow pfnRead)
 {
     if ((lk_bRecv && !lk_bReceiverGone) || lk_bPeerClosed) {
         PlatSleep(ullMs);
@@ -185,20 +192,18 @@ void TakeAnswers(std::uint64_t ullMs, LinkTally* psDropped)
     if (PlatWaitReadable(lk_socketClient, ullMs) != 1)
         return;
     unsigned char pucBuf[4096];
-    const int n = PlatRecv(lk_socketClient, pucBuf, sizeof pucBuf);
+    const int n = pfnRead(pucBuf, sizeof pucBuf);
     if (n == 0)
         lk_bPeerClosed = true;
-    else if (n < 0)
+    else if (n < 0 && n != LINK_READ_NONE)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
-    else
-        psDropped->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
 }
 
 // Ends the sending direction, then waits for the device to confirm the job:
 // it has closed its side and acknowledged every byte, with no error on the
 // way. ullMs bounds the whole wait; when it is up, the connection's state is
 // read once more. A reset or a socket error at any point is a failed send.
-bool ConfirmTcpEnd(std::uint64_t ullMs, LinkTally* psDropped)
+bool ConfirmTcpEnd(std::uint64_t ullMs, LinkReadNow pfnRead)
 {
     const std::uint64_t ullEnd = PlatNowMs() + ullMs;
     lk_bSendingEnded = true;
@@ -207,7 +212,7 @@ bool ConfirmTcpEnd(std::uint64_t ullMs, LinkTally* psDropped)
     for (;;) {
         const std::uint64_t ullNow = PlatNowMs();
         const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
-        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS, psDropped);
+        TakeAnswers(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS, pfnRead);
         const PlatSendState eState = PlatSocketSendState(lk_socketClient);
         if (eState == PLAT_SEND_FAILED)
             HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
@@ -219,7 +224,7 @@ bool ConfirmTcpEnd(std::uint64_t ullMs, LinkTally* psDropped)
 }
 
 // UDP has nothing to confirm.
-bool ConfirmUdpEnd(std::uint64_t, LinkTally*)
+bool ConfirmUdpEnd(std::uint64_t, LinkReadNow)
 {
     return true;
 }
@@ -229,19 +234,20 @@ bool ConfirmUdpEnd(std::uint64_t, LinkTally*)
 void FlushNetwork(void)
 {
     if (lk_socketClient != PLAT_NO_SOCKET)
-        PlatSocketFlush(lk_socketClient, false, FLUSH_STALL_MS);
+        PlatSocketFlush(lk_socketClient, nullptr, FLUSH_STALL_MS);
 }
 
 // Closing with unread answers pending would reset the connection and drop the
-// end of the data still on its way to the device.
-void CloseTcp(LinkTally* psDropped)
+// end of the data still on its way to the device: they are read by pfnRead
+// and dropped until the device has everything.
+void CloseTcp(LinkReadNow pfnRead)
 {
     if (lk_socketClient != PLAT_NO_SOCKET)
-        psDropped->fetch_add(PlatSocketFlush(lk_socketClient, true, FLUSH_STALL_MS), std::memory_order_relaxed);
+        PlatSocketFlush(lk_socketClient, pfnRead, FLUSH_STALL_MS);
     CloseNetwork();
 }
 
-void CloseUdp(LinkTally*)
+void CloseUdp(LinkReadNow)
 {
     CloseNetwork();
 }
@@ -269,6 +275,7 @@ const LinkOps gl_sTcpLink = {
     .pfnSendFile = SendFileTcp,
     .pfnReceive = ReceiveTcp,
     .pfnKeepAlive = KeepAliveTcp,
+    .pfnReadNow = ReadNowTcp,
     .pfnStopReceiving = StopReceivingTcp,
     .pfnConfirmEnd = ConfirmTcpEnd,
     .pfnFinishSending = FlushNetwork,
@@ -287,6 +294,7 @@ const LinkOps gl_sUdpLink = {
     .pfnSendFile = LinkNoSendFile,
     .pfnReceive = ReceiveUdp,
     .pfnKeepAlive = KeepAliveNetwork,
+    .pfnReadNow = nullptr,
     .pfnStopReceiving = LinkNoAction,
     .pfnConfirmEnd = ConfirmUdpEnd,
     .pfnFinishSending = LinkNoAction,

@@ -165,6 +165,10 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
         lk_bConfirmEnd = 1;
         lk_ulConfirmSeconds = SecondsOr(pcValue, DEFAULT_CONFIRM_SECONDS, DEFAULT_CONFIRM_SECONDS);
         break;
+    case 'f':
+        lk_bTrace = 1;
+        lk_pcTraceFilename = pcValue;
+        break;
     case 'g':
         lk_bProgress = 1;
         break;
@@ -291,6 +295,8 @@ void Usage(const char* pcName)
     std::printf(gettext("-e[N]       :  Confirm the end: wait up to N s (default %u) until the device\n"
                         "               closes the connection or the port has sent everything\n"),
                 DEFAULT_CONFIRM_SECONDS);
+    std::printf(gettext("-f[FILE]    :  Trace every byte sent and received, in hex, to FILE\n"
+                        "               (default: standard error)\n"));
     std::printf(gettext("-g          :  Show the progress of sending on standard error\n"));
     std::printf(gettext("-j[FILE]    :  Append the result record (one line of JSON) to FILE,\n"
                         "               or write it to standard error\n"));

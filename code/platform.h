@@ -150,13 +150,16 @@ int PlatNetStartup(void);
 // PLAT_NO_SOCKET on failure.
 PlatSocket PlatSocketOpen(bool bUDP, const PlatAddr& sAddr);
 void PlatSocketClose(PlatSocket sock);
+// A read of what has arrived on a socket, without waiting, as PlatRecvNow
+// reads it; the caller's own, so that what it reads goes its own way.
+using PlatReadNow = int (*)(unsigned char* pucBuf, int size);
+
 // Ends the sending direction of a connection once everything sent so far has
 // gone out, and waits until the device has acknowledged all of it, so that
 // closing the socket cannot cut the data short. What the device still sends
-// meanwhile is read and dropped when bDiscard is set (else another thread
-// reads it). Gives up after ullStallMs without progress. Returns the count of
-// bytes read and dropped.
-std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs);
+// meanwhile is read by pfnDiscard and dropped; with null another thread reads
+// it. Gives up after ullStallMs without progress.
+void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullStallMs);
 // Ends the sending direction of a connection; false when the system refuses
 // (the connection is already gone), with the reason as the last error.
 bool PlatSocketEndSending(PlatSocket sock);

@@ -132,3 +132,13 @@ void ProgressResume(void)
     lk_bLineHeld = false;
     UnlockLine();
 }
+
+void ProgressBreakLine(void)
+{
+    LockLine();
+    if (lk_iLineLen > 0) {
+        std::fputc('\n', stderr);
+        lk_iLineLen = 0;
+    }
+    UnlockLine();
+}

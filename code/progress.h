@@ -19,3 +19,7 @@ void ProgressEnd(void);
 // not written again until ProgressResume().
 void ProgressHold(void);
 void ProgressResume(void);
+
+// Lines of their own follow on standard error (the trace's records): a live
+// line is ended by a line end and drawn anew at the next refresh.
+void ProgressBreakLine(void);

@@ -73,7 +73,7 @@ int NoKeepAlive(void)
 }
 
 // The end is confirmed once the port has sent every byte.
-bool ConfirmSerialEnd(std::uint64_t ullMs, LinkTally*)
+bool ConfirmSerialEnd(std::uint64_t ullMs, LinkReadNow)
 {
     const int iResult = SerialDrain(lk_handleSerial, ullMs);
     if (iResult < 0)
@@ -82,7 +82,7 @@ bool ConfirmSerialEnd(std::uint64_t ullMs, LinkTally*)
 }
 
 // Nothing is read at the close of a port.
-void CloseSerialLink(LinkTally*)
+void CloseSerialLink(LinkReadNow)
 {
     CloseSerial();
 }
@@ -157,6 +157,7 @@ const LinkOps gl_sSerialLink = {
     .pfnSendFile = LinkNoSendFile,
     .pfnReceive = ReceiveSerial,
     .pfnKeepAlive = NoKeepAlive,
+    .pfnReadNow = nullptr,
     .pfnStopReceiving = LinkNoAction,
     .pfnConfirmEnd = ConfirmSerialEnd,
     .pfnFinishSending = LinkNoAction,

@@ -35,6 +35,8 @@ std::uint32_t lk_ulConfirmSeconds;
 std::int32_t lk_bProgress;
 std::int32_t lk_bRecord;
 const char* lk_pcRecordFilename;
+std::int32_t lk_bTrace;
+const char* lk_pcTraceFilename;
 std::int32_t gl_bDebug;
 
 void InitSettings(void)
@@ -71,5 +73,7 @@ void InitSettings(void)
     lk_bProgress = 0;
     lk_bRecord = 0;
     lk_pcRecordFilename = "";
+    lk_bTrace = 0;
+    lk_pcTraceFilename = "";
     gl_bDebug = 0;
 }

@@ -54,7 +54,9 @@ constexpr std::uint32_t DEFAULT_CONFIRM_SECONDS = 10;  // -e alone
 extern std::uint32_t lk_ulWaitSeconds;                 // -w: 0 for no waiting
 extern std::int32_t lk_bConfirmEnd;                    // -e
 extern std::uint32_t lk_ulConfirmSeconds;
-extern std::int32_t lk_bProgress;  // -g
+extern std::int32_t lk_bProgress;       // -g
+extern std::int32_t lk_bTrace;          // -f
+extern const char* lk_pcTraceFilename;  // empty: standard error
 // -j: the result record, appended to lk_pcRecordFilename (empty: standard error).
 extern std::int32_t lk_bRecord;
 extern const char* lk_pcRecordFilename;

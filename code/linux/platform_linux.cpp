@@ -321,48 +321,45 @@ int UnacknowledgedBytes(int fd)
     return ioctl(fd, SIOCOUTQ, &iQueued) == 0 ? iQueued : 0;
 }
 
-// Reads and drops what has arrived, adding its count to *pullDropped; false
-// at the end of the connection.
-bool DropArrived(int fd, std::uint64_t* pullDropped)
+// Reads by pfnRead and drops what has arrived; false at the end of the
+// connection or on a failure.
+bool DropArrived(PlatReadNow pfnRead)
 {
-    char pcBuf[4096];
+    unsigned char pucBuf[4096];
     for (;;) {
-        ssize_t n = recv(fd, pcBuf, sizeof pcBuf, MSG_DONTWAIT);
+        const int n = pfnRead(pucBuf, sizeof pucBuf);
         if (n == 0)
             return false;
         if (n < 0)
-            return errno == EAGAIN || errno == EINTR;
-        *pullDropped += static_cast<std::uint64_t>(n);
+            return n == PLAT_RECV_NONE;
     }
 }
 
 }  // namespace
 
-std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullStallMs)
 {
     int fd = ToFd(sock);
-    std::uint64_t ullDropped = 0;
     if (shutdown(fd, SHUT_WR) != 0)
-        return ullDropped;
+        return;
     int iLeft = UnacknowledgedBytes(fd);
     std::uint64_t ullProgress = PlatNowMs();
     while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
-        pollfd sPoll = {fd, static_cast<short>(bDiscard ? POLLIN : 0), 0};
+        pollfd sPoll = {fd, static_cast<short>(pfnDiscard != nullptr ? POLLIN : 0), 0};
         poll(&sPoll, 1, 10);
         // A reset connection acknowledges nothing more: its unacknowledged
         // end would keep the count above zero until the stall limit.
         if ((sPoll.revents & POLLERR) != 0)
             break;
-        if (bDiscard && (sPoll.revents & POLLIN) != 0 && !DropArrived(fd, &ullDropped))
-            bDiscard = false;
+        if (pfnDiscard != nullptr && (sPoll.revents & POLLIN) != 0 && !DropArrived(pfnDiscard))
+            pfnDiscard = nullptr;
         int iNow = UnacknowledgedBytes(fd);
         if (iNow < iLeft)
             ullProgress = PlatNowMs();
         iLeft = iNow;
     }
-    if (bDiscard)
-        DropArrived(fd, &ullDropped);
-    return ullDropped;
+    if (pfnDiscard != nullptr)
+        DropArrived(pfnDiscard);
 }
 
 bool PlatSocketEndSending(PlatSocket sock)

@@ -349,7 +349,7 @@ void PlatSocketClose(PlatSocket sock)
     closesocket(ToSocket(sock));
 }
 
-std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullStallMs)
+void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullStallMs)
 {
     // Windows cannot tell how much of the data the device has acknowledged.
     // Instead the close waits for it: with the linger time set, closesocket
@@ -357,24 +357,21 @@ std::uint64_t PlatSocketFlush(PlatSocket sock, bool bDiscard, std::uint64_t ullS
     // unread would make the close reset the connection, so they are dropped
     // until the device ends the connection or falls quiet.
     SOCKET socket = ToSocket(sock);
-    std::uint64_t ullDropped = 0;
     if (shutdown(socket, SD_SEND) != 0)
-        return ullDropped;
+        return;
     linger sLinger;
     sLinger.l_onoff = 1;
     sLinger.l_linger = static_cast<u_short>(ullStallMs / 1000 < 0xFFFF ? ullStallMs / 1000 : 0xFFFF);
     setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&sLinger), sizeof sLinger);
-    if (!bDiscard)
-        return ullDropped;
-    char pcBuf[4096];
+    if (pfnDiscard == nullptr)
+        return;
+    unsigned char pucBuf[4096];
     const std::uint64_t ullEnd = PlatNowMs() + ullStallMs;
     while (PlatNowMs() < ullEnd && SelectReadable(socket, FLUSH_QUIET_MS) == 1) {
-        const int n = recv(socket, pcBuf, sizeof pcBuf, 0);
-        if (n <= 0)
-            break;
-        ullDropped += static_cast<std::uint64_t>(n);
+        const int n = pfnDiscard(pucBuf, sizeof pucBuf);
+        if (n == 0 || (n < 0 && n != PLAT_RECV_NONE))
+            return;
     }
-    return ullDropped;
 }
 
 bool PlatSocketEndSending(PlatSocket sock)

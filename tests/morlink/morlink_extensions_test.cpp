@@ -1,5 +1,6 @@
 // The opt-in extensions of morlink, run as a user runs them: waiting for a
-// device (-w), confirming the end of a job (-e), progress (-g) and IPv6.
+// device (-w), confirming the end of a job (-e), progress (-g), IPv6 and the
+// trace of the link (-f).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,8 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -303,6 +306,195 @@ TEST(Ipv6, TcpAndUdpReachTheLoopback)
         EXPECT_EQ(r.err.rfind("IP Address: ::1\n", 0), 0u) << r.err;
         EXPECT_EQ(dev.Read(bStream), "job");
     }
+}
+
+// -f: the trace of the link. Its records, parsed by their layout, hold every
+// byte that the device got and sent, in order.
+
+const std::string kRemoteConsole = "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17";
+
+std::vector<TraceRecord> ReadTrace(const std::string& path)
+{
+    std::string errors;
+    std::vector<TraceRecord> records = ParseTrace(ReadFile(path), &errors);
+    EXPECT_EQ(errors, "");
+    return records;
+}
+
+TEST(Trace, TcpRecordsHoldWhatTheDeviceGotAndSent)
+{
+    ScratchDir dir;
+    const std::string input = Noise(300000, 3);
+    const std::string frame = "\x01Mc/a.bin*300000\x17";
+    const std::size_t uSent = kRemoteConsole.size() + frame.size() + input.size();
+    std::string answer = "\x01\"ready\"\x17";
+    for (std::uint64_t i = 0; i < 70000; ++i)
+        answer += static_cast<char>(SimBlobByte(i));
+    SimDevice dev;
+    dev.Play(SimScript({"send:\\x01\"ready\"\\x17", "recv:" + std::to_string(uSent), "blob:70000", "close"}));
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-t", "-ac/a.bin", "-i" + dir.Write("in", input), "-r",
+                                     "-o" + dir.Path("out"), "-f" + dir.Path("trace")},
+                                    ""));
+    dev.Wait();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<TraceRecord> records = ReadTrace(dir.Path("trace"));
+    const auto itFirst = std::find_if(records.begin(), records.end(), [](const TraceRecord& s) { return s.bSend; });
+    ASSERT_NE(itFirst, records.end());
+    EXPECT_EQ(itFirst->data, "\x01RCRA--r2\x17");
+    EXPECT_TRUE(dev.connections.at(0) == kRemoteConsole + frame + input);
+    EXPECT_TRUE(TraceBytes(records, true) == dev.connections.at(0));
+    EXPECT_TRUE(TraceBytes(records, false) == answer);
+    EXPECT_TRUE(
+        std::any_of(records.begin(), records.end(), [](const TraceRecord& s) { return s.data.size() == 4096; }));
+    EXPECT_TRUE(!records.back().bSend && records.back().data.empty()) << "the device's close";
+}
+
+// Answers read and dropped beneath other operations: while -e waits for the
+// device's close, and while the link closes.
+TEST(Trace, AnswersDroppedAtTheEndAreTraced)
+{
+    ScratchDir dir;
+    SimDevice dev;
+    dev.Play(SimScript({"recv:3", "send:late answer", "close"}));
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-e", "-f" + dir.Path("trace1")}, "job"));
+    dev.Wait();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    std::vector<TraceRecord> records = ReadTrace(dir.Path("trace1"));
+    EXPECT_EQ(TraceBytes(records, true), "job");
+    EXPECT_EQ(TraceBytes(records, false), "late answer");
+
+    // The answer is there before the input: the test holds the input back in a pipe.
+    RefusingPort port;
+    port.Listen();
+    const std::string fifo = dir.Path("input.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    SenderProcess sender(Sender({port.PortArg(), "-i" + fifo, "-f" + dir.Path("trace2")}, ""));
+    const int fdInput = open(fifo.c_str(), O_WRONLY);
+    const int fd = port.AcceptOne();
+    ASSERT_TRUE(fdInput >= 0 && fd >= 0);
+    EXPECT_EQ(send(fd, "early answer", 12, MSG_NOSIGNAL), 12);
+    EXPECT_EQ(write(fdInput, "job", 3), 3);
+    close(fdInput);
+    std::string got;
+    char pcBuf[64];
+    for (ssize_t n; (n = recv(fd, pcBuf, sizeof pcBuf, 0)) > 0;)
+        got.append(pcBuf, static_cast<std::size_t>(n));
+    close(fd);
+    r = sender.Wait();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(got, "job");
+    records = ReadTrace(dir.Path("trace2"));
+    EXPECT_EQ(TraceBytes(records, true), "job");
+    EXPECT_EQ(TraceBytes(records, false), "early answer");
+}
+
+// One send record per datagram; an empty datagram is a record of 0 bytes.
+TEST(Trace, UdpRecordsAreTheDatagrams)
+{
+    ScratchDir dir;
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sAddr{};
+    sAddr.sin_family = AF_INET;
+    sAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sAddr;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&sAddr), sizeof sAddr), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&sAddr), &len), 0);
+    const timeval sWait = {20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sWait, sizeof sWait);
+    const std::string input = Noise(5000, 4);
+    SenderProcess sender(
+        Sender({"-u", "-p" + std::to_string(ntohs(sAddr.sin_port)), "-r1", "-f" + dir.Path("trace")}, input));
+    Strings datagrams;
+    sockaddr_in sFrom{};
+    char pcBuf[2048];
+    for (std::size_t uGot = 0; uGot < input.size();) {
+        socklen_t lenFrom = sizeof sFrom;
+        const ssize_t n = recvfrom(fd, pcBuf, sizeof pcBuf, 0, reinterpret_cast<sockaddr*>(&sFrom), &lenFrom);
+        ASSERT_GE(n, 0);
+        datagrams.emplace_back(pcBuf, static_cast<std::size_t>(n));
+        uGot += static_cast<std::size_t>(n);
+    }
+    for (const char* pc : {"one", "", "two"})
+        sendto(fd, pc, std::strlen(pc), 0, reinterpret_cast<sockaddr*>(&sFrom), sizeof sFrom);
+    RunResult r = sender.Wait();
+    close(fd);
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    Strings sends, recvs;
+    for (const TraceRecord& s : ReadTrace(dir.Path("trace")))
+        (s.bSend ? sends : recvs).push_back(s.data);
+    EXPECT_EQ(sends, datagrams);
+    EXPECT_EQ(recvs, (Strings{"one", "", "two"}));
+}
+
+// The records' numbers are the same under a German locale, whose decimal
+// comma the progress line shows. The locale is built for the test.
+TEST(Trace, NumbersAreTheSameUnderAGermanLocale)
+{
+    ScratchDir dir;
+    const std::string command = "localedef -i de_DE -f UTF-8 " + dir.Path("de_DE.UTF-8") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "localedef and the locale sources (Debian's locales package)";
+    SimDevice dev;
+    RunSetup sSetup = Sender({dev.TcpPortArg(), "-g", "-f"}, "job");
+    sSetup.env = {"LOCPATH=" + dir.Dir(), "LC_ALL=de_DE.UTF-8"};
+    RunResult r = RunMorlink(sSetup);
+    dev.Collect();
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("3 Bytes gesendet in [0-9]+,[0-9] s"))) << r.err;
+    std::string errors;
+    const std::vector<TraceRecord> records = ParseTrace(r.err, &errors, true);
+    EXPECT_EQ(records.size(), 1u) << r.err;
+    EXPECT_EQ(TraceBytes(records, true), "job");
+}
+
+// On standard error with debug output: each record starts a line of its
+// own, after the dot of the block before it.
+TEST(Trace, OnStandardErrorARecordStartsALine)
+{
+    SimDevice dev;
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-d", "-t", "-f"}, "abc"));
+    dev.Collect();
+    EXPECT_EQ(r.iStatus, 0);
+    std::string errors;
+    const std::vector<TraceRecord> records = ParseTrace(r.err, &errors, true);
+    EXPECT_EQ(records.size(), 5u) << r.err;
+    EXPECT_EQ(TraceBytes(records, true), dev.connections.at(0));
+    EXPECT_EQ(dev.connections.at(0), kRemoteConsole + "abc");
+    EXPECT_NE(r.err.find("IP Address: 127.0.0.1\n0."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("|.TK.|\n.\n0."), std::string::npos) << r.err;
+}
+
+TEST(Trace, ATraceFileThatIsTheInputOrTheOutputOrCannotBeOpenedIsRefused)
+{
+    ScratchDir dir;
+    const std::string in = dir.Write("in", "job"), out = dir.Write("out", "keep");
+    ASSERT_EQ(link(out.c_str(), dir.Path("out2").c_str()), 0);
+    const std::pair<Strings, std::string> cases[] = {
+        {{"-i" + in, "-f" + in}, ""},          {{"-f" + dir.Path("in2")}, in},  // standard input, read from the file
+        {{"-o" + out, "-f" + out}, ""},        {{"-o" + out, "-f" + dir.Path("out2")}, ""},
+        {{"-f" + dir.Path("none/trace")}, ""}, {{"-f" + dir.Dir()}, ""},
+    };
+    ASSERT_EQ(link(in.c_str(), dir.Path("in2").c_str()), 0);
+    for (const auto& [args, stdinPath] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        SimDevice dev;
+        RunSetup sSetup = Sender({dev.TcpPortArg()}, "");
+        sSetup.args.insert(sSetup.args.end(), args.begin(), args.end());
+        sSetup.stdinPath = stdinPath;
+        RunResult r = RunMorlink(sSetup);
+        dev.Collect();
+        EXPECT_EQ(r.iStatus, 255);
+        EXPECT_EQ(r.err, "programm error (i.e. false argument)\n");
+        EXPECT_TRUE(dev.connections.empty());
+        EXPECT_EQ(ReadFile(in), "job");
+        EXPECT_EQ(ReadFile(out), "keep");
+    }
+    SimDevice dev;
+    RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-o/dev/null", "-f/dev/null"}, "job"));
+    dev.Collect();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(dev.connections, Strings{"job"});
 }
 
 }  // namespace

@@ -132,6 +132,19 @@ TEST_F(Options, WaitAndConfirmSecondsSaturateAt32Bits)
     }
 }
 
+TEST_F(Options, FTracesToTheFileOrToStandardError)
+{
+    Parse({"-f"});
+    EXPECT_EQ(lk_bTrace, 1);
+    EXPECT_STREQ(lk_pcTraceFilename, "");
+    Parse({"-ftrace.txt", "-u"});
+    EXPECT_EQ(lk_bTrace, 1);
+    EXPECT_STREQ(lk_pcTraceFilename, "trace.txt");
+    EXPECT_EQ(lk_bUDP, 1);
+    Parse({"-u"});
+    EXPECT_EQ(lk_bTrace, 0);
+}
+
 TEST_F(Options, ParsingStopsAtTheFirstNonOption)
 {
     Parse({"-p", "9100", "-u"});
@@ -189,6 +202,8 @@ std::string ExpectedUsage(const std::string& sName)
            "\nExtensions:\n"
            "-e[N]       :  Confirm the end: wait up to N s (default 10) until the device\n"
            "               closes the connection or the port has sent everything\n"
+           "-f[FILE]    :  Trace every byte sent and received, in hex, to FILE\n"
+           "               (default: standard error)\n"
            "-g          :  Show the progress of sending on standard error\n"
            "-j[FILE]    :  Append the result record (one line of JSON) to FILE,\n"
            "               or write it to standard error\n"
@@ -230,7 +245,7 @@ TEST(CommandLine, LongHelpAndVersionEndWith0)
 
 TEST(CommandLine, UnknownLettersEndWith255OnStandardOutput)
 {
-    Strings unknown = {"-", "/", "-S1.2.3.4", "-f", "-k", "-q", "-v", "-y", "-z", "-1", "--", "--helpme", "--Version"};
+    Strings unknown = {"-", "/", "-S1.2.3.4", "-k", "-q", "-v", "-y", "-z", "-1", "--", "--helpme", "--Version"};
     for (char c = 'A'; c <= 'Z'; ++c)
         if (c != 'H')
             unknown.push_back(std::string("-") + c);

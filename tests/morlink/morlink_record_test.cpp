@@ -141,6 +141,7 @@ TEST(Record, AFileThatCannotTakeTheRecordIsRefused)
         {{"-i" + sJob, "-j" + sJob}, "", sInput},
         {{"-i" + sJob, "-j" + sLink}, "", sInput},
         {{"-o" + sOut, "-j" + sOut}, "", "null"},
+        {{"-f" + sOut, "-j" + sOut}, "", "null"},
         {{"-j" + sJob}, sJob, "null"},
     };
     for (const Refusal& e : refusals) {

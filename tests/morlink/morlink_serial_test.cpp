@@ -283,6 +283,31 @@ TEST(SerialLink, SendsAndReceivesAtOnceUntilTheTimeout)
     EXPECT_TRUE(device.Stop() == sSetup.input);
 }
 
+// -f: the trace holds every byte that the device got and sent.
+TEST(SerialLink, TraceHoldsWhatTheDeviceGotAndSent)
+{
+    PtyPair pty;
+    PtyCollector device(pty);
+    ScratchDir dir;
+    RunSetup sSetup;
+    sSetup.args = {pty.PortArg(), "-t", "-r2", "-f" + dir.Path("trace")};
+    sSetup.input = AllByteValues(64);
+    SenderProcess sender(sSetup);
+    ASSERT_TRUE(pty.WaitRaw());
+    const std::string reply = Noise(20000, 5);
+    pty.Send(reply, 1000);
+    RunResult r = sender.Wait();
+    EXPECT_EQ(r.iStatus, 0);
+    EXPECT_EQ(r.err, "Timeout\n");
+    const std::string got = device.Stop();
+    EXPECT_TRUE(got == std::string("\x01RCRA--r1\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17") + sSetup.input);
+    std::string errors;
+    const std::vector<TraceRecord> records = ParseTrace(ReadFile(dir.Path("trace")), &errors);
+    EXPECT_EQ(errors, "");
+    EXPECT_TRUE(TraceBytes(records, true) == got);
+    EXPECT_TRUE(TraceBytes(records, false) == reply);
+}
+
 TEST(SerialLink, SilentPortTimesOut)
 {
     for (auto [pcReceive, iStatus] : {std::pair{"-r1", 0}, std::pair{"-rt1", 1}}) {

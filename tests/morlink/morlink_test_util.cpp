@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "options.h"
 #include "settings.h"
@@ -119,4 +120,91 @@ std::string LastLine(const std::string& text)
         return text;
     const std::size_t iStart = text.rfind('\n', text.size() - 2);
     return iStart == std::string::npos ? text : text.substr(iStart + 1);
+}
+
+namespace {
+
+// The data line of up to 16 bytes at uOffset in a record, by the rule: the
+// offset in 8 hex digits, two blanks, each byte in hex and a blank, one more
+// blank after the 8th, blanks for missing bytes, a blank, then the
+// characters between '|' ('.' for any byte outside 0x20-0x7e).
+std::string TraceLine(std::size_t uOffset, const std::string& bytes)
+{
+    static const char pcHex[] = "0123456789abcdef";
+    std::string s;
+    for (int iShift = 28; iShift >= 0; iShift -= 4)
+        s += pcHex[(uOffset >> iShift) & 0xF];
+    s += ' ';
+    for (std::size_t i = 0; i < 16; ++i) {
+        s += i % 8 == 0 ? " " : "";
+        const auto uc = i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+        s += i < bytes.size() ? std::string{pcHex[uc >> 4], pcHex[uc & 0xF], ' '} : "   ";
+    }
+    s += " |";
+    for (char c : bytes)
+        s += c >= 0x20 && c <= 0x7E ? c : '.';
+    return s + "|";
+}
+
+// The n bytes that a data line shows in its hex columns.
+std::string TraceLineBytes(const std::string& line, std::size_t n)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t uAt = 10 + 3 * i + (i >= 8 ? 1 : 0);
+        bytes += static_cast<char>(std::stoi(line.substr(uAt, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers)
+{
+    static const std::regex header("(0|[1-9][0-9]*)\\.([0-9]{6}) (send|recv) (0|[1-9][0-9]*)");
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    if (!text.empty() && text.back() != '\n')
+        *pErrors += "no line end at the end\n";
+    std::vector<TraceRecord> records;
+    std::smatch m;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!std::regex_match(lines[i], m, header)) {
+            if (!bOthers)
+                *pErrors += "not a header: " + lines[i] + "\n";
+            continue;
+        }
+        TraceRecord sRecord;
+        sRecord.ullMicros = std::stoull(m[1]) * 1000000 + std::stoull(m[2]);
+        sRecord.bSend = m[3] == "send";
+        const std::size_t uCount = std::stoull(m[4]);
+        if (uCount > 4096)
+            *pErrors += "record of more than 4096 bytes: " + lines[i] + "\n";
+        if (!records.empty() && sRecord.ullMicros < records.back().ullMicros)
+            *pErrors += "time goes back: " + lines[i] + "\n";
+        while (sRecord.data.size() < uCount && ++i < lines.size()) {
+            const std::size_t n = std::min<std::size_t>(16, uCount - sRecord.data.size());
+            const std::string bytes = lines[i].size() == 62 + n ? TraceLineBytes(lines[i], n) : "";
+            if (lines[i] != TraceLine(sRecord.data.size(), bytes)) {
+                *pErrors += "not a data line of " + std::to_string(n) + " bytes: " + lines[i] + "\n";
+                break;
+            }
+            sRecord.data += bytes;
+        }
+        if (sRecord.data.size() != uCount)
+            *pErrors += "record cut short: " + m.str(0) + "\n";
+        records.push_back(sRecord);
+    }
+    return records;
+}
+
+std::string TraceBytes(const std::vector<TraceRecord>& records, bool bSend)
+{
+    std::string bytes;
+    for (const TraceRecord& sRecord : records)
+        if (sRecord.bSend == bSend)
+            bytes += sRecord.data;
+    return bytes;
 }

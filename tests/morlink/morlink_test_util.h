@@ -5,6 +5,7 @@
 #include "run_process.h"
 #include "scratch_dir.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,3 +45,19 @@ std::vector<RecordFields> ParseRecords(const std::string& text);
 std::string RecordField(const RecordFields& record, const std::string& sName);
 // The last line of a text that ends with a line end, with that line end.
 std::string LastLine(const std::string& text);
+
+// One record of a trace (-f): its time in microseconds, direction and bytes.
+struct TraceRecord {
+    std::uint64_t ullMicros = 0;
+    bool bSend = false;
+    std::string data;
+};
+
+// The records of a trace, each checked against its layout: a header line
+// "<seconds>.<6 digits> <send|recv> <count>", then the bytes in lines of 16
+// laid out as hexdump -C lays out one line. A line that breaks the layout is
+// named in *pErrors; with bOthers, lines outside the records (what else
+// standard error shows) are passed over.
+std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers = false);
+// The bytes of the send records (bSend) or of the receive records, joined.
+std::string TraceBytes(const std::vector<TraceRecord>& records, bool bSend);

@@ -1,0 +1,155 @@
+// The trace of the link (-f): formatting and writing of its records.
+#include "trace.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "errors.h"
+#include "platform.h"
+#include "progress.h"
+#include "record.h"
+
+namespace {
+
+// The program's start, for the records' times.
+const std::chrono::steady_clock::time_point lk_tStart = std::chrono::steady_clock::now();
+
+int lk_fdTrace = -1;
+// Held while a record is formatted and written, and while a debug dot is.
+PlatLock lk_sTraceLock;
+// The record buffer, used under the lock.
+char lk_pcRecord[TRACE_BUFFER_SIZE];
+// Standard error holds an open line of debug dots.
+bool lk_bDotsOpen;
+
+const char lk_pcHex[] = "0123456789abcdef";
+
+// Writes ullValue in decimal at pc, at least iDigits digits: the end.
+char* PutDecimal(char* pc, unsigned long long ullValue, int iDigits)
+{
+    char pcDigits[24];
+    int n = 0;
+    do {
+        pcDigits[n++] = static_cast<char>('0' + ullValue % 10);
+        ullValue /= 10;
+    } while (ullValue != 0 || n < iDigits);
+    while (n > 0)
+        *pc++ = pcDigits[--n];
+    return pc;
+}
+
+char* PutText(char* pc, const char* pcText)
+{
+    while (*pcText != '\0')
+        *pc++ = *pcText++;
+    return pc;
+}
+
+// One data line: offset, up to 16 bytes in hex, their characters; a short
+// line is padded so that its first '|' stands in the 61st column.
+char* PutLine(char* pc, int iOffset, const unsigned char* pucData, int n)
+{
+    for (int iShift = 28; iShift >= 0; iShift -= 4)
+        *pc++ = lk_pcHex[(iOffset >> iShift) & 0xF];
+    *pc++ = ' ';
+    for (int i = 0; i < 16; ++i) {
+        if (i % 8 == 0)
+            *pc++ = ' ';
+        *pc++ = i < n ? lk_pcHex[pucData[i] >> 4] : ' ';
+        *pc++ = i < n ? lk_pcHex[pucData[i] & 0xF] : ' ';
+        *pc++ = ' ';
+    }
+    *pc++ = ' ';
+    *pc++ = '|';
+    for (int i = 0; i < n; ++i)
+        *pc++ = pucData[i] >= 0x20 && pucData[i] <= 0x7E ? static_cast<char>(pucData[i]) : '.';
+    *pc++ = '|';
+    *pc++ = '\n';
+    return pc;
+}
+
+unsigned long long MicrosSinceStart(void)
+{
+    const auto tSince = std::chrono::steady_clock::now() - lk_tStart;
+    return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::microseconds>(tSince).count());
+}
+
+// On standard error a record starts a line: the debug dots and the progress
+// line are ended first.
+void StartLine(void)
+{
+    if (lk_fdTrace != 2)
+        return;
+    if (lk_bDotsOpen) {
+        PlatWriteAll(PlatWrite, 2, "\n", 1);
+        lk_bDotsOpen = false;
+    }
+    ProgressBreakLine();
+}
+
+// One call's bytes, in records of at most TRACE_RECORD_MAX bytes.
+void Trace(bool bSend, const unsigned char* pucData, int iCount)
+{
+    PlatLockTake(&lk_sTraceLock);
+    StartLine();
+    int iDone = 0;
+    do {
+        const int n = iCount - iDone < TRACE_RECORD_MAX ? iCount - iDone : TRACE_RECORD_MAX;
+        const int len = TraceFormat(lk_pcRecord, MicrosSinceStart(), bSend, pucData + iDone, n);
+        if (PlatWriteAll(PlatWrite, lk_fdTrace, lk_pcRecord, len) != len) {
+            PlatLockGive(&lk_sTraceLock);
+            HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        }
+        iDone += n;
+    } while (iDone < iCount);
+    if (lk_fdTrace == 2)
+        RecordLineClosed();
+    PlatLockGive(&lk_sTraceLock);
+}
+
+}  // namespace
+
+int TraceFormat(char* pcBuf, unsigned long long ullMicros, bool bSend, const unsigned char* pucData, int iCount)
+{
+    char* pc = PutDecimal(pcBuf, ullMicros / 1000000, 1);
+    *pc++ = '.';
+    pc = PutDecimal(pc, ullMicros % 1000000, 6);
+    pc = PutText(pc, bSend ? " send " : " recv ");
+    pc = PutDecimal(pc, static_cast<unsigned long long>(iCount), 1);
+    *pc++ = '\n';
+    for (int i = 0; i < iCount; i += 16)
+        pc = PutLine(pc, i, pucData + i, iCount - i < 16 ? iCount - i : 16);
+    return static_cast<int>(pc - pcBuf);
+}
+
+void TraceStart(int fd)
+{
+    lk_fdTrace = fd;
+}
+
+bool TraceIsOn(void)
+{
+    return lk_fdTrace >= 0;
+}
+
+void TraceSend(const unsigned char* pucData, int iCount)
+{
+    Trace(true, pucData, iCount);
+}
+
+void TraceRecv(const unsigned char* pucData, int iCount)
+{
+    Trace(false, pucData, iCount);
+}
+
+void TraceDebugDot(void)
+{
+    if (lk_fdTrace != 2) {
+        std::fputc('.', stderr);
+        return;
+    }
+    PlatLockTake(&lk_sTraceLock);
+    std::fputc('.', stderr);
+    lk_bDotsOpen = true;
+    PlatLockGive(&lk_sTraceLock);
+}
