@@ -44,6 +44,14 @@ class Checks:
     def equal(self, name, got, want):
         self.check(name, got == want, f"got {got!r}, want {want!r}")
 
+    def finish(self, what, label):
+        """The closing lines of a run of checks; its exit status."""
+        target = f" ({label})" if label else ""
+        print(f"{self.count - len(self.failed)} of {self.count} {what} passed{target}")
+        if self.failed:
+            print(f"Failed{target}: " + ", ".join(self.failed))
+        return 1 if self.failed else 0
+
 
 class Env:
     def __init__(self, args):
@@ -527,11 +535,7 @@ def main():
         for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
                       morlink_serial_high_port, morlink_serial_line_lost):
             group(env, c)
-    target = f" ({args.label})" if args.label else ""
-    print(f"{c.count - len(c.failed)} of {c.count} Windows checks passed{target}")
-    if c.failed:
-        print(f"Failed{target}: " + ", ".join(c.failed))
-    return 1 if c.failed else 0
+    return c.finish("Windows checks", args.label)
 
 
 if __name__ == "__main__":

@@ -161,11 +161,7 @@ def main():
     finally:
         shutil.rmtree(parent)
     c.check("the unzipped folder is removed", not os.path.exists(parent))
-    target = f" ({args.label})" if args.label else ""
-    print(f"{c.count - len(c.failed)} of {c.count} zip checks passed{target}")
-    if c.failed:
-        print(f"Failed{target}: " + ", ".join(c.failed))
-    return 1 if c.failed else 0
+    return c.finish("zip checks", args.label)
 
 
 if __name__ == "__main__":
