@@ -125,10 +125,8 @@ void SendData(const unsigned char* pucData, int len, LinkBytes eBytes)
     const int iCount = lk_psLink->pfnSend(pucData, len);
     Count(eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames, iCount);
 
-    if (gl_bDebug) {
+    if (gl_bDebug)
         TraceDebugDot();
-        RecordLineOpen();
-    }
 
     // A failed or partial send is not retried.
     if (iCount != len)

@@ -242,6 +242,11 @@ void RecordLineClosed(void)
     lk_bLineOpen.store(false, std::memory_order_relaxed);
 }
 
+bool RecordLineIsOpen(void)
+{
+    return lk_bLineOpen.load(std::memory_order_relaxed);
+}
+
 void RecordConfirmed(bool bConfirmed)
 {
     lk_iConfirmed.store(bConfirmed ? 1 : 0);

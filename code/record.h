@@ -14,9 +14,11 @@ void RecordStart(void);
 // (translated). From either thread; the last one counts.
 void RecordMessage(const char* pcText);
 
-// A line on standard error was left open (a debug dot) or ended.
+// A line on standard error was left open (a debug dot) or ended; whether one
+// is open. The record and the trace on standard error start a line of their own.
 void RecordLineOpen(void);
 void RecordLineClosed(void);
+bool RecordLineIsOpen(void);
 
 // -e: whether the device confirmed the job.
 void RecordConfirmed(bool bConfirmed);

@@ -19,8 +19,6 @@ int lk_fdTrace = -1;
 PlatLock lk_sTraceLock;
 // The record buffer, used under the lock.
 char lk_pcRecord[TRACE_BUFFER_SIZE];
-// Standard error holds an open line of debug dots.
-bool lk_bDotsOpen;
 
 const char lk_pcHex[] = "0123456789abcdef";
 
@@ -80,9 +78,9 @@ void StartLine(void)
 {
     if (lk_fdTrace != 2)
         return;
-    if (lk_bDotsOpen) {
+    if (RecordLineIsOpen()) {
         PlatWriteAll(PlatWrite, 2, "\n", 1);
-        lk_bDotsOpen = false;
+        RecordLineClosed();
     }
     ProgressBreakLine();
 }
@@ -144,12 +142,13 @@ void TraceRecv(const unsigned char* pucData, int iCount)
 
 void TraceDebugDot(void)
 {
-    if (lk_fdTrace != 2) {
-        std::fputc('.', stderr);
-        return;
-    }
-    PlatLockTake(&lk_sTraceLock);
+    // Under the lock when records go to standard error too, so that a dot
+    // never lands inside a record.
+    const bool bShared = lk_fdTrace == 2;
+    if (bShared)
+        PlatLockTake(&lk_sTraceLock);
     std::fputc('.', stderr);
-    lk_bDotsOpen = true;
-    PlatLockGive(&lk_sTraceLock);
+    RecordLineOpen();
+    if (bShared)
+        PlatLockGive(&lk_sTraceLock);
 }

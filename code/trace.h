@@ -20,8 +20,9 @@ bool TraceIsOn(void);
 void TraceSend(const unsigned char* pucData, int iCount);
 void TraceRecv(const unsigned char* pucData, int iCount);
 
-// The debug dot of a block sent, on standard error: it leaves the line open,
-// so that a record on standard error starts with a line end.
+// The debug dot of a block sent, on standard error: it leaves the line open
+// (RecordLineOpen), so that a trace record or the result record on standard
+// error starts with a line end.
 void TraceDebugDot(void);
 
 // Formats one record of at most TRACE_RECORD_MAX bytes into pcBuf (at least
