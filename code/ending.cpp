@@ -4,7 +4,6 @@
 #include <atomic>
 
 #include "platform.h"
-#include "record.h"
 
 namespace {
 
@@ -12,6 +11,7 @@ namespace {
 // the process from another thread or a signal.
 std::atomic<EndHook> lk_pfnHook{nullptr};
 std::atomic<bool> lk_bHookRun{false};
+std::atomic<LastHook> lk_pfnLastHook{nullptr};
 std::atomic<bool> lk_bEndClaimed{false};
 thread_local bool lk_bEndIsMine = false;
 
@@ -26,6 +26,11 @@ thread_local bool lk_bEndIsMine = false;
 void AtEnd(EndHook pfnHook)
 {
     lk_pfnHook.store(pfnHook);
+}
+
+void AtLastEnd(LastHook pfnHook)
+{
+    lk_pfnLastHook.store(pfnHook);
 }
 
 void RunEndHook(void)
@@ -54,6 +59,8 @@ void EndProcess(int iStatus)
     if (!ClaimEnd())
         WaitForTheEnd();
     RunEndHook();
-    RecordEnd(iStatus);
+    const LastHook pfnLast = lk_pfnLastHook.load();
+    if (pfnLast != nullptr)
+        pfnLast(iStatus);
     PlatExit(iStatus);
 }

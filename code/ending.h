@@ -13,6 +13,11 @@ using EndHook = void (*)(void);
 // Registers the hook, in place of any registered before.
 void AtEnd(EndHook pfnHook);
 
+// The last hook, which EndProcess runs after the clean-up hook with the
+// status, and a signal never: it may do anything but end the process.
+using LastHook = void (*)(int iStatus);
+void AtLastEnd(LastHook pfnHook);
+
 // Runs the registered hook, once per process: later calls do nothing.
 void RunEndHook(void);
 
@@ -26,7 +31,7 @@ void CatchEndSignals(void);
 // already ending the process (the link shut down under it) stays silent.
 bool ClaimEnd(void);
 
-// Runs the hook, writes the result record (-j), flushes the standard streams
-// and ends the process with iStatus, from any thread. When another thread has claimed the end, waits for
-// that end instead.
+// Runs the clean-up hook, then the last hook, and ends the process with
+// iStatus, from any thread. When another thread has claimed the end, waits
+// for that end instead.
 [[noreturn]] void EndProcess(int iStatus);

@@ -3,14 +3,11 @@
 
 #include <libintl.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "ending.h"
 #include "platform.h"
-#include "progress.h"
 #include "record.h"
 #include "settings.h"
+#include "stderrline.h"
 
 // Marks a text for the message catalogue; it is translated where it is printed.
 #define N_(text) text
@@ -46,7 +43,7 @@ void PrintSystemMessage(int iError)
 {
     char pcText[1024];
     PlatErrorText(iError, pcText, sizeof pcText);
-    std::fprintf(stderr, "%s\n", pcText);
+    StderrPrint("%s\n", pcText);
     RecordMessage(pcText);
 }
 
@@ -61,24 +58,23 @@ void HandleError(int iCode, int iReason, const char* pcFile, int iLine, const ch
     const bool bEnds = iCode != ERR_TIMEOUT || lk_bRecvExitWhenTimeout;
     if (bEnds && !ClaimEnd())
         EndProcess(iCode);
-    ProgressHold();
+    StderrHold();
     if (gl_bDebug)
-        std::fprintf(stderr, "%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
+        StderrPrint("%s, Line %i: %i, %i:\n", pcFile, iLine, iReason, iLastError);
 
     if (iCode == iReason) {
         const char* pcKey = MessageKey(iCode);
         RecordMessage(pcKey != nullptr ? gettext(pcKey) : "");
         if (pcKey != nullptr)
-            std::fputs(gettext(pcKey), stderr);
+            StderrPrint("%s", gettext(pcKey));
         if (pcText != nullptr)
-            std::fprintf(stderr, "    %s\n", pcText);
+            StderrPrint("    %s\n", pcText);
     } else {
         PrintSystemMessage(iLastError);
     }
-    RecordLineClosed();
 
     if (!bEnds) {
-        ProgressResume();
+        StderrResume();
         return;
     }
 

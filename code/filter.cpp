@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "ending.h"
@@ -399,6 +400,26 @@ int HandleData(int fd, const unsigned char* data, int len)
     else if (eOutcome == SCAN_IDLE)
         WriteOut(data, len);
     return len;
+}
+
+void FilterConsume(int fd, const unsigned char* data, int len)
+{
+    for (int iDone = 0; iDone < len;) {
+        const int iLeft = len - iDone;
+        const int iBulk = FilterBulkLength(iLeft);
+        const int iPiece = iBulk > 0 ? iBulk : iLeft < FILTER_PIECE ? iLeft : FILTER_PIECE;
+        for (int iConsumed = 0; iConsumed < iPiece;) {
+            const int n = HandleData(fd, data + iDone + iConsumed, iPiece - iConsumed);
+            if (lk_bEnded)
+                return;
+            // Every call takes at least one byte and at most all of them, or
+            // this loop would never end.
+            if (n < 1 || n > iPiece - iConsumed)
+                std::abort();
+            iConsumed += n;
+        }
+        iDone += iPiece;
+    }
 }
 
 namespace {

@@ -46,3 +46,10 @@ int FilterBulkLength(int iAvailable);
 // Handles a received block; returns how many of its bytes were consumed (the
 // caller hands over the rest again). May end the process.
 int HandleData(int fd, const unsigned char* data, int len);
+
+// Hands a whole received block to the filter: in pieces of FILTER_PIECE
+// bytes, each as if it had come alone, or at once where the filter passes the
+// bytes on unchanged (FilterBulkLength); each piece until all of it is
+// consumed. Returns early when the filter ended the session and the end
+// returned (a harness).
+void FilterConsume(int fd, const unsigned char* data, int len);

@@ -1,78 +1,22 @@
-// The link in use: the record of operations of TCP, UDP or the serial port
-// (linkops.h), chosen once when it opens. Every call goes through it.
+// The link in use: the operations of TCP, UDP or the serial port (linkops.h),
+// chosen once when it opens. Every call goes through them, and every byte they
+// move is counted as soon as the call returns, then traced with -f.
 #include "link.h"
 
 #include <atomic>
 
 #include "ending.h"
 #include "errors.h"
-#include "linkops.h"
 #include "netlink.h"
-#include "record.h"
 #include "seriallink.h"
 #include "settings.h"
+#include "stderrline.h"
 #include "trace.h"
 
 namespace {
 
-// Set once by LinkOpen, before the receiver thread starts: the record of the
-// link, or with a trace lk_sTraced.
+// Set once by LinkOpen, before the receiver thread starts.
 const LinkOps* lk_psLink;
-
-// With a trace: the record of the link, and the copy of it in use whose send
-// and receive operations also write their bytes to the trace.
-const LinkOps* lk_psRecord;
-LinkOps lk_sTraced;
-
-int TracedSend(const unsigned char* pucData, int len)
-{
-    const int n = lk_psRecord->pfnSend(pucData, len);
-    if (n >= 0)
-        TraceSend(pucData, n);
-    return n;
-}
-
-// A receive that brought no byte is a record when it read something empty:
-// the end of a connection, or an empty datagram; not a serial read that ended
-// with nothing.
-LinkInput TracedReceive(unsigned char* pucBuf, int iSize, int* piCount)
-{
-    const LinkInput eInput = lk_psRecord->pfnReceive(pucBuf, iSize, piCount);
-    if (eInput == LINK_DATA || eInput == LINK_CLOSED || (eInput == LINK_NOTHING && !lk_psRecord->bSerial))
-        TraceRecv(pucBuf, *piCount);
-    return eInput;
-}
-
-int TracedKeepAlive(void)
-{
-    const int n = lk_psRecord->pfnKeepAlive();
-    if (n > 0)
-        TraceSend(&LINK_KEEP_ALIVE, 1);
-    return n;
-}
-
-int TracedReadNow(unsigned char* pucBuf, int iSize)
-{
-    const int n = lk_psRecord->pfnReadNow(pucBuf, iSize);
-    if (n >= 0)
-        TraceRecv(pucBuf, n);
-    return n;
-}
-
-// The trace wraps every operation that moves bytes; the copy inside the
-// system would pass them by, so it is not offered.
-const LinkOps* Traced(const LinkOps* psRecord)
-{
-    lk_psRecord = psRecord;
-    lk_sTraced = *psRecord;
-    lk_sTraced.pfnSend = TracedSend;
-    lk_sTraced.pfnSendFile = LinkNoSendFile;
-    lk_sTraced.pfnReceive = TracedReceive;
-    lk_sTraced.pfnKeepAlive = TracedKeepAlive;
-    if (psRecord->pfnReadNow != nullptr)
-        lk_sTraced.pfnReadNow = TracedReadNow;
-    return &lk_sTraced;
-}
 
 // The counts of LinkCounted, from the calls' results. The main thread sends;
 // the receiver thread receives and sends the keep-alive byte; either may close.
@@ -80,18 +24,41 @@ std::atomic<std::uint64_t> lk_ullInput{0};
 std::atomic<std::uint64_t> lk_ullFrames{0};
 std::atomic<std::uint64_t> lk_ullReceived{0};
 
+// The end of the connection has been traced: it is one entry, however often
+// a read meets it. Set too once LinkEndWaits has shut the link down, whose
+// empty reads are none of the device's.
+std::atomic<bool> lk_bEndTraced{false};
+
 void Count(std::atomic<std::uint64_t>* pullCount, int n)
 {
     if (n > 0)
         pullCount->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
 }
 
+void Sent(const unsigned char* pucData, int n, std::atomic<std::uint64_t>* pullCount)
+{
+    Count(pullCount, n);
+    if (n >= 0 && TraceIsOn())
+        TraceSend(pucData, n);
+}
+
+// n bytes received; an empty read is traced when it read something (bEnd: the
+// end of a connection, traced once).
+void Received(const unsigned char* pucData, int n, bool bEnd)
+{
+    Count(&lk_ullReceived, n);
+    if (!TraceIsOn() || n < 0 || (bEnd && lk_bEndTraced.exchange(true)))
+        return;
+    TraceRecv(pucData, n);
+}
+
 // The reads that drop the device's answers beneath the end of a connection:
-// through the record in use (traced with -f), and counted.
+// counted and traced.
 int ReadNowCounted(unsigned char* pucBuf, int iSize)
 {
     const int n = lk_psLink->pfnReadNow(pucBuf, iSize);
-    Count(&lk_ullReceived, n);
+    if (n != LINK_READ_NONE)
+        Received(pucBuf, n, n == 0);
     return n;
 }
 
@@ -105,12 +72,16 @@ const LinkOps* ChosenLink(void)
     return lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
 }
 
+const LinkOps* LinkInUse(void)
+{
+    return lk_psLink != nullptr ? lk_psLink : ChosenLink();
+}
+
 }  // namespace
 
 void LinkOpen(void)
 {
-    const LinkOps* psRecord = ChosenLink();
-    lk_psLink = TraceIsOn() ? Traced(psRecord) : psRecord;
+    lk_psLink = ChosenLink();
     AtEnd(lk_psLink->pfnRelease);
     lk_psLink->pfnOpen();
 }
@@ -123,10 +94,10 @@ bool LinkIsSerial(void)
 void SendData(const unsigned char* pucData, int len, LinkBytes eBytes)
 {
     const int iCount = lk_psLink->pfnSend(pucData, len);
-    Count(eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames, iCount);
+    Sent(pucData, iCount, eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames);
 
     if (gl_bDebug)
-        TraceDebugDot();
+        StderrContinue(".");
 
     // A failed or partial send is not retried.
     if (iCount != len)
@@ -138,8 +109,12 @@ bool LinkIsStream(void)
     return lk_psLink->bStream;
 }
 
+// A trace shows every byte, so the copy inside the system, which passes them
+// by, is not used with one.
 int LinkSendFile(int fd, int iMax)
 {
+    if (TraceIsOn())
+        return LINK_NO_SENDFILE;
     const int n = lk_psLink->pfnSendFile(fd, iMax);
     Count(&lk_ullInput, n);
     return n;
@@ -153,20 +128,28 @@ bool LinkHasKeepAlive(void)
 bool LinkKeepAlive(void)
 {
     const int n = lk_psLink->pfnKeepAlive();
-    Count(&lk_ullFrames, n);
+    if (n > 0)
+        Sent(&LINK_KEEP_ALIVE, 1, &lk_ullFrames);
     return n >= 0;
 }
 
 LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount)
 {
     const LinkInput eInput = lk_psLink->pfnReceive(pucBuf, iSize, piCount);
-    Count(&lk_ullReceived, *piCount);
+    if (eInput == LINK_DATA || eInput == LINK_CLOSED || (eInput == LINK_NOTHING && lk_psLink->bEmptyReads))
+        Received(pucBuf, *piCount, eInput == LINK_CLOSED);
     return eInput;
 }
 
 void LinkStopReceiving(void)
 {
     lk_psLink->pfnStopReceiving();
+}
+
+void LinkEndWaits(void)
+{
+    lk_bEndTraced = true;
+    lk_psLink->pfnRelease();
 }
 
 bool LinkConfirmEnd(void)
@@ -189,9 +172,14 @@ LinkCounts LinkCounted(void)
     return {lk_ullInput.load(), lk_ullFrames.load(), lk_ullReceived.load()};
 }
 
+bool LinkConfirms(void)
+{
+    return LinkInUse()->bConfirms;
+}
+
 int LinkDescribe(const char** ppcName, char* pcDevice, std::size_t size)
 {
-    const LinkOps* psLink = lk_psLink != nullptr ? lk_psLink : ChosenLink();
+    const LinkOps* psLink = LinkInUse();
     *ppcName = psLink->pcName;
     return psLink->pfnDescribe(pcDevice, size);
 }

@@ -1,11 +1,13 @@
 // The link to the device, whichever is in use: TCP, UDP (netlink.h) or a
-// serial port (seriallink.h), each a record of operations (linkops.h) that
+// serial port (seriallink.h), each a set of operations (linkops.h) that
 // LinkOpen picks once. Everything above asks this module, and asks for
 // properties, not for the kind of link (the remote console frame aside).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "linkops.h"
 
 // Opens the link that the settings select; from then on every end of the
 // process releases it. Failures end the process.
@@ -30,8 +32,8 @@ bool LinkIsStream(void);
 
 // On a stream, sends up to iMax bytes of the file open on fd inside the
 // system: the count (0 at the end of the file), or LINK_NO_SENDFILE where the
-// system cannot. Failures end the process (code 251).
-constexpr int LINK_NO_SENDFILE = -2;
+// system cannot, or where every byte must pass through the program (a trace).
+// Failures end the process (code 251).
 int LinkSendFile(int fd, int iMax);
 
 // True when silence in keep-alive mode is bridged by the keep-alive byte (TCP
@@ -44,14 +46,6 @@ bool LinkHasKeepAlive(void);
 // answer is true.
 bool LinkKeepAlive(void);
 
-// What one wait for the device's answers brought.
-enum LinkInput {
-    LINK_DATA,     // bytes came
-    LINK_SILENCE,  // the receive time-out passed with nothing
-    LINK_NOTHING,  // a read ended with nothing before any time-out: wait again
-    LINK_CLOSED,   // the device closed the connection
-};
-
 // Waits up to the receive time-out for the device's answers and reads up to
 // iSize of them into pucBuf, *piCount bytes. Failures end the process
 // (code 250).
@@ -60,11 +54,16 @@ LinkInput LinkReceive(unsigned char* pucBuf, int iSize, int* piCount);
 // The receiver thread has stopped reading the link.
 void LinkStopReceiving(void);
 
+// From the main thread, when the run ends while the receiver may wait for
+// answers: lets go of the link (the end hook), which ends that wait. An empty
+// read that follows is no end of the device's and is not traced.
+void LinkEndWaits(void);
+
 // -e: after the last byte, waits up to lk_ulConfirmSeconds for the device to
 // confirm the job: on TCP by acknowledging every byte and closing the
 // connection in order (read by the receiver thread while it reads, else read
 // and dropped here), on a serial port by the port having sent every byte.
-// True when confirmed (UDP has nothing to confirm), false when the time is up;
+// True when confirmed (UDP has nothing to confirm: true), false when the time is up;
 // a reset or a socket error is a failed send (251). From then on the TCP
 // keep-alive sends nothing.
 bool LinkConfirmEnd(void);
@@ -75,9 +74,10 @@ void LinkFinishSending(void);
 // Closes the link.
 void LinkClose(void);
 
-// What went over the link so far, counted from the calls' results: input
-// bytes, bytes of frames and keep-alive bytes, and bytes received (also those
-// read and dropped while waiting for the device's close or at the close).
+// What went over the link so far, counted from the calls' results as soon as
+// each returns (before the trace is written): input bytes, bytes of frames and
+// keep-alive bytes, and bytes received (also those read and dropped while
+// waiting for the device's close or at the close).
 struct LinkCounts {
     std::uint64_t ullInput;
     std::uint64_t ullFrames;
@@ -85,9 +85,12 @@ struct LinkCounts {
 };
 LinkCounts LinkCounted(void);
 
+// True when -e has something to confirm on the link that is open or that the
+// settings select (not on UDP).
+bool LinkConfirms(void);
+
 // The link that is open, or that the settings select before it opens: its
 // name ("tcp", "udp", "serial"), the device's name in pcDevice (the address
 // or host name; the name the serial port is opened by), and the port number,
 // or LINK_NO_PORT on a serial port.
-constexpr int LINK_NO_PORT = -1;
 int LinkDescribe(const char** ppcName, char* pcDevice, std::size_t size);

@@ -1,14 +1,27 @@
-// One kind of link as the link module (link.cpp) drives it: its operations
-// and what the layers above need to know of it. netlink.cpp provides TCP and
-// UDP, seriallink.cpp the serial port; LinkOpen picks one record for the run,
-// and every other Link* call goes through it. Each operation is what the link.h
-// function of the same name says; one that a link has no use for does nothing.
+// One kind of link as the link module (link.cpp) drives it: its operations,
+// the types they use, and what the layers above need to know of it.
+// netlink.cpp provides the operations of TCP and UDP, seriallink.cpp those of
+// the serial port; LinkOpen picks one set for the run, and every other Link*
+// call goes through it. Each operation is what the link.h function of the same
+// name says; one that a link has no use for does nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "link.h"
+// What one wait for the device's answers brought.
+enum LinkInput {
+    LINK_DATA,     // bytes came
+    LINK_SILENCE,  // the receive time-out passed with nothing
+    LINK_NOTHING,  // a read ended with nothing before any time-out: wait again
+    LINK_CLOSED,   // the device closed the connection
+};
+
+// The answer of a copy inside the system where the system cannot make one.
+constexpr int LINK_NO_SENDFILE = -2;
+
+// The port number of a link that has none (a serial port).
+constexpr int LINK_NO_PORT = -1;
 
 // The keep-alive byte: one space.
 constexpr unsigned char LINK_KEEP_ALIVE = ' ';
@@ -43,14 +56,15 @@ struct LinkOps {
     // -e: waits up to ullMs for the device to confirm the end: true once it
     // has, false when the time passed first. A failure ends the process.
     // Answers that nobody else reads meanwhile are read by pfnRead, the
-    // record's pfnReadNow as the link module uses it.
+    // link's pfnReadNow as the link module uses it.
     bool (*pfnConfirmEnd)(std::uint64_t ullMs, LinkReadNow pfnRead);
     // LinkFinishSending.
     void (*pfnFinishSending)(void);
     // LinkClose; answers still coming meanwhile are read by pfnRead, as for
     // pfnConfirmEnd.
     void (*pfnClose)(LinkReadNow pfnRead);
-    // The end hook (ending.h) that lets go of the link at every end.
+    // The end hook (ending.h) that lets go of the link at every end. It also
+    // ends a wait for the device's answers on another thread.
     void (*pfnRelease)(void);
     // LinkDescribe: the device's name from the settings into pcDevice, and
     // the port number, or LINK_NO_PORT.
@@ -67,6 +81,13 @@ struct LinkOps {
     // all input is sent and silence is reported only when it cannot be; false,
     // silence is reported at once, as without keep-alive.
     bool bKeepAlive;
+    // -e has something to confirm: the device's close, or the port's having
+    // sent everything. False where nothing can be confirmed (UDP).
+    bool bConfirms;
+    // A receive that brings no byte has read something: the end of the
+    // connection, or an empty datagram. False where a read may simply end
+    // with nothing (a serial port's read time-outs).
+    bool bEmptyReads;
 };
 
 // For the operations that a link has no use for.

@@ -5,12 +5,14 @@
 // prologue frames, data, end. Every failure on the way ends the process through
 // HandleError with the failure's exit code; every end goes through EndProcess,
 // which releases the link first.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "catalogue.h"
 #include "ending.h"
 #include "errors.h"
+#include "filter.h"
 #include "frame.h"
 #include "link.h"
 #include "options.h"
@@ -19,6 +21,7 @@
 #include "receiver.h"
 #include "record.h"
 #include "settings.h"
+#include "stderrline.h"
 #include "trace.h"
 
 namespace {
@@ -71,44 +74,88 @@ bool NamesOpenFile(int fd, const char* pcOpen, const char* pcName)
     return std::strcmp(pcOpen, pcName) == 0 || PlatSameFile(fd, pcName);
 }
 
+// True when standard input reads the regular file pcName.
+bool StdinReads(const char* pcName)
+{
+    const int fdStdin = PlatFileNo(stdin);
+    return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, pcName);
+}
+
 // True when creating pcName would empty the input file before it is sent.
 // Standard input counts when it is read from a regular file.
 bool IsInput(const char* pcName)
 {
-    if (lk_pFileI == nullptr) {
-        const int fdStdin = PlatFileNo(stdin);
-        return PlatFileKindOf(fdStdin) == PLAT_FILE_REGULAR && PlatSameFile(fdStdin, pcName);
-    }
+    if (lk_pFileI == nullptr)
+        return StdinReads(pcName);
     return NamesOpenFile(PlatFileNo(lk_pFileI), lk_pcIFilename, pcName);
 }
 
 // True when the result record's file, open on fdRecord, is another of the
-// run's files, by name or by identity: the input (also the regular file that
-// standard input reads), the output or the trace file.
+// run's files, by name or by identity: the input, the regular file that
+// standard input reads, the output or the trace file. Asked at every end,
+// also before those files are open, so it goes by their names.
 bool RecordIsAnotherFile(int fdRecord)
 {
-    if (IsInput(lk_pcRecordFilename))
+    if (StdinReads(lk_pcRecordFilename))
         return true;
-    const char* pcOthers[] = {lk_pcOFilename, lk_pcTraceFilename};
+    const char* pcOthers[] = {lk_pcIFilename, lk_pcOFilename, lk_pcTraceFilename};
     for (const char* pcOther : pcOthers)
         if (pcOther[0] != '\0' && NamesOpenFile(fdRecord, lk_pcRecordFilename, pcOther))
             return true;
     return false;
 }
 
-// -jFILE, opened for appending before the output and the trace file are
-// created, so that neither can empty it. A file that is another of the run's
-// files is refused, and the record of such a run goes to standard error; a
-// device (such as /dev/null) may well be both.
-void OpenRecord(void)
+// Opens the -j file and refuses it when it is another of the run's files: the
+// record then goes to standard error. False when it cannot be opened.
+bool CheckRecordFile(void)
 {
     if (!RecordOpen())
-        HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
+        return false;
     const int fdRecord = RecordFile();
     if (fdRecord >= 0 && RecordIsAnotherFile(fdRecord)) {
         RecordRefuse();
+        return false;
+    }
+    return true;
+}
+
+// -jFILE, opened for appending before the output and the trace file are
+// created, so that neither can empty it. A file that cannot be opened or is
+// another of the run's files is refused, and the record of such a run goes to
+// standard error; a device (such as /dev/null) may well be both.
+void OpenRecord(void)
+{
+    if (!CheckRecordFile()) {
+        RecordRefuse();
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
     }
+}
+
+// -e: 1 when the device confirmed the job, 0 when not; -1 before the wait
+// has ended. Set by the main thread, read by whichever thread ends the run.
+std::atomic<int> lk_iConfirmed{-1};
+
+// The last hook of every end that morlink reaches itself: the result record
+// of -j with what the run did, its file checked first at every end.
+void WriteRecord(int iStatus)
+{
+    if (!RecordWanted())
+        return;
+    if (lk_pcRecordFilename[0] != '\0')
+        CheckRecordFile();
+    RecordFields sFields{};
+    char pcDevice[RECORD_TEXT_MAX + 1];
+    sFields.iPort = LinkDescribe(&sFields.pcLink, pcDevice, sizeof pcDevice);
+    sFields.pcDevice = pcDevice;
+    sFields.pcInput = lk_pcIFilename[0] != '\0' ? lk_pcIFilename : nullptr;
+    const LinkCounts sCounts = LinkCounted();
+    sFields.ullSent = sCounts.ullInput;
+    sFields.ullFrames = sCounts.ullFrames;
+    sFields.ullReceived = sCounts.ullReceived;
+    sFields.ullWritten = FilterWritten();
+    sFields.iStatus = iStatus;
+    sFields.iConfirmed = lk_bConfirmEnd && LinkConfirms() ? lk_iConfirmed.load() == 1 : -1;
+    RecordWrite(sFields);
 }
 
 // The output, created or emptied. Beside a trace file it is first opened as
@@ -191,7 +238,7 @@ int ChooseInput(void)
         fd = PlatFileNo(lk_pFileI);
         TakeInputLength(fd);
         if (gl_bDebug)
-            std::fprintf(stderr, "Send File: %s\n", lk_pcIFilename);
+            StderrPrint("Send File: %s\n", lk_pcIFilename);
     }
     if (!PlatSetBinary(fd))
         HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
@@ -213,10 +260,9 @@ void SendMemCardPrologue(void)
     char pcCommand[MEMCARD_DIR_MAX + 16];
     std::snprintf(pcCommand, sizeof pcCommand, "M%s*%lu", lk_pcMemCardDir, static_cast<unsigned long>(lk_ulIFileLen));
     const int n = BuildFrame(pucBuf, FRAME_SIZE, pcCommand);
-    if (gl_bDebug) {
-        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(pucBuf));
-        RecordLineClosed();
-    }
+    // The debug line of the frame follows the dots of the frames before it.
+    if (gl_bDebug)
+        StderrContinue("%s\n", reinterpret_cast<const char*>(pucBuf));
     SendData(pucBuf, n, LINK_FRAME);
 }
 
@@ -243,17 +289,12 @@ void InputEnded(void)
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
 }
 
-// An input file on a stream may go from the file to the link inside the
-// system; its bytes are counted from each call's result all the same. A run
-// that must see every byte itself (a trace of the wire) clears this and takes
-// the read loop.
-bool lk_bCopyInside = true;
-
 // An input file on a stream goes from the file to the link inside the
-// system, without passing through this program; false where it cannot.
+// system, without passing through this program; false where it cannot. Its
+// bytes are counted from each call's result all the same.
 bool SendFileInside(int fd)
 {
-    if (!lk_bCopyInside || lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
+    if (lk_pFileI == nullptr || !LinkIsStream() || gl_bDebug)
         return false;
     while (lk_ullLeft != 0) {
         const int n = LinkSendFile(fd, NextPart(SEND_FILE_SIZE));
@@ -290,12 +331,15 @@ void SendInput(int fd)
     }
 }
 
-// The device did not confirm the job in time: what the receiver holds back is
-// written (unless told to end once sent), then "Timeout" ends the run.
+// The device did not confirm the job in time: the receiver hands over what it
+// has taken from the link and what the filter holds back is written (unless
+// told to end once sent, when it is cut off), then "Timeout" ends the run.
 [[noreturn]] void EndUnconfirmed(void)
 {
-    if (lk_bRecv)
-        StopReceiver(!lk_bRecvExitWhenSend);
+    if (lk_bRecv && lk_bRecvExitWhenSend)
+        CutReceiver();
+    else if (lk_bRecv)
+        StopReceiver();
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
     EndProcess(ERR_TIMEOUT);
 }
@@ -315,6 +359,7 @@ void CloseAll(void)
 int main(int argc, char** argv)
 {
     RecordStart();
+    AtLastEnd(WriteRecord);
     PlatInitProcess();
     CatchEndSignals();
     BindCatalogue(argc > 0 ? argv[0] : nullptr);
@@ -325,7 +370,6 @@ int main(int argc, char** argv)
     if (eOptions != OPTIONS_RUN)
         EndProcess(eOptions == OPTIONS_USAGE ? EXIT_DONE : ERR_PROGRAM);
     OpenFiles();
-    lk_bCopyInside = !TraceIsOn();
     LinkOpen();
     // The receiver starts before the first frame, so that it sees the answers
     // to the prologue frames.
@@ -344,7 +388,7 @@ int main(int argc, char** argv)
     ReceiverInputFinished();
     if (lk_bConfirmEnd) {
         const bool bConfirmed = LinkConfirmEnd();
-        RecordConfirmed(bConfirmed);
+        lk_iConfirmed = bConfirmed ? 1 : 0;
         if (!bConfirmed)
             EndUnconfirmed();
     }

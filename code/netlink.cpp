@@ -1,4 +1,4 @@
-// Network link: the TCP and UDP records. Opening the socket, sending and
+// Network link: the operations of TCP and UDP. Opening the socket, sending and
 // receiving on it, ending and closing the connection.
 #include "netlink.h"
 
@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "retry.h"
 #include "settings.h"
+#include "stderrline.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ void OpenSocket(int i, bool bUDP)
     if (gl_bDebug && lk_iShown != i) {
         char pcAddr[PLAT_ADDR_TEXT_SIZE];
         PlatAddrText(lk_sServAddr, pcAddr, sizeof pcAddr);
-        std::fprintf(stderr, "IP Address: %s\n", pcAddr);
+        StderrPrint("IP Address: %s\n", pcAddr);
         lk_iShown = i;
     }
 }
@@ -286,6 +287,8 @@ const LinkOps gl_sTcpLink = {
     .bStream = true,
     .bSerial = false,
     .bKeepAlive = true,
+    .bConfirms = true,
+    .bEmptyReads = true,
 };
 
 const LinkOps gl_sUdpLink = {
@@ -305,6 +308,8 @@ const LinkOps gl_sUdpLink = {
     .bStream = false,
     .bSerial = false,
     .bKeepAlive = true,
+    .bConfirms = false,
+    .bEmptyReads = true,
 };
 
 void InitNetwork(void)

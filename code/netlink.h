@@ -1,4 +1,4 @@
-// The network link to the device: TCP or UDP over IPv4 or IPv6, each a record
+// The network link to the device: TCP or UDP over IPv4 or IPv6, each a set
 // of operations (linkops.h) that the link module (link.h) drives. The socket
 // is this module's own.
 #pragma once

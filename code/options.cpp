@@ -227,6 +227,24 @@ OptionsResult ApplyOption(char* pcProgram, const char* pcArg)
     return OPTIONS_RUN;
 }
 
+// A run refused by its options still writes its result record: the files
+// that the rest of the command line names are taken too, so that the record's
+// file is checked against every one of them.
+void TakeFileNames(int argc, char** argv, int iFrom)
+{
+    for (int i = iFrom; i < argc; ++i) {
+        const char* pcArg = argv[i];
+        if (pcArg[0] != '-' && pcArg[0] != '/')
+            return;
+        if (pcArg[1] == 'i')
+            lk_pcIFilename = pcArg + 2;
+        else if (pcArg[1] == 'o')
+            lk_pcOFilename = pcArg + 2;
+        else if (pcArg[1] == 'f')
+            lk_pcTraceFilename = pcArg + 2;
+    }
+}
+
 }  // namespace
 
 OptionsResult ParseOptions(int argc, char** argv)
@@ -244,6 +262,8 @@ OptionsResult ParseOptions(int argc, char** argv)
             return OPTIONS_USAGE;
         }
         const OptionsResult eResult = ApplyOption(argv[0], pcArg);
+        if (eResult == OPTIONS_BAD)
+            TakeFileNames(argc, argv, i + 1);
         if (eResult != OPTIONS_RUN)
             return eResult;
     }

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "platform.h"
-#include "record.h"
 #include "settings.h"
+#include "stderrline.h"
 
 namespace {
 
@@ -18,22 +18,6 @@ std::uint64_t lk_ullSent;
 std::uint64_t lk_ullStartMs;
 std::uint64_t lk_ullShownMs;
 bool lk_bTerminal;
-// The live line: its length on the terminal (0: none is open), and whether it
-// is held back while a message is written. Either thread may write a message
-// while the main thread rewrites the line, so both take lk_sLineLock.
-int lk_iLineLen;
-bool lk_bLineHeld;
-PlatLock lk_sLineLock;
-
-void LockLine(void)
-{
-    PlatLockTake(&lk_sLineLock);
-}
-
-void UnlockLine(void)
-{
-    PlatLockGive(&lk_sLineLock);
-}
 
 double Seconds(std::uint64_t ullNowMs)
 {
@@ -44,15 +28,6 @@ double Seconds(std::uint64_t ullNowMs)
 double KiBPerSecond(std::uint64_t ullNowMs)
 {
     return static_cast<double>(lk_ullSent) / 1024.0 / Seconds(ullNowMs);
-}
-
-// Writes pcLine over the line on the terminal, blanking what is left of a
-// longer one.
-void Overwrite(const char* pcLine, int iLen)
-{
-    const int iBlank = lk_iLineLen > iLen ? lk_iLineLen - iLen : 0;
-    std::fprintf(stderr, "\r%s%*s", pcLine, iBlank, "");
-    lk_iLineLen = iLen;
 }
 
 void ShowProgress(std::uint64_t ullNowMs)
@@ -69,12 +44,7 @@ void ShowProgress(std::uint64_t ullNowMs)
         iLen = std::snprintf(pcLine, sizeof pcLine, gettext("%llu bytes sent, %.1f KiB/s"),
                              static_cast<unsigned long long>(lk_ullSent), dRate);
     }
-    LockLine();
-    if (!lk_bLineHeld) {
-        Overwrite(pcLine, iLen < static_cast<int>(sizeof pcLine) ? iLen : static_cast<int>(sizeof pcLine) - 1);
-        std::fflush(stderr);
-    }
-    UnlockLine();
+    StderrLive(pcLine, iLen < static_cast<int>(sizeof pcLine) ? iLen : static_cast<int>(sizeof pcLine) - 1);
 }
 
 }  // namespace
@@ -103,42 +73,9 @@ void ProgressAdd(int n)
 void ProgressEnd(void)
 {
     const std::uint64_t ullNow = PlatNowMs();
-    LockLine();
-    if (lk_bTerminal && lk_iLineLen > 0) {
-        Overwrite("", 0);
-        std::fputc('\r', stderr);
-    }
+    if (lk_bTerminal)
+        StderrLiveEnd();
     lk_bTerminal = false;
-    std::fprintf(stderr, gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"),
-                 static_cast<unsigned long long>(lk_ullSent), Seconds(ullNow), KiBPerSecond(ullNow));
-    RecordLineClosed();
-    UnlockLine();
-}
-
-void ProgressHold(void)
-{
-    LockLine();
-    if (lk_iLineLen > 0) {
-        std::fputc('\n', stderr);
-        lk_iLineLen = 0;
-    }
-    lk_bLineHeld = true;
-    UnlockLine();
-}
-
-void ProgressResume(void)
-{
-    LockLine();
-    lk_bLineHeld = false;
-    UnlockLine();
-}
-
-void ProgressBreakLine(void)
-{
-    LockLine();
-    if (lk_iLineLen > 0) {
-        std::fputc('\n', stderr);
-        lk_iLineLen = 0;
-    }
-    UnlockLine();
+    StderrPrint(gettext("%llu bytes sent in %.1f s (%.1f KiB/s)\n"), static_cast<unsigned long long>(lk_ullSent),
+                Seconds(ullNow), KiBPerSecond(ullNow));
 }

@@ -16,8 +16,7 @@
 namespace {
 
 // One receive takes up to 256 KiB (a whole datagram fits), so that a flowing
-// answer costs few calls; the filter gets it in pieces of FILTER_PIECE bytes,
-// each as if it had come alone.
+// answer costs few calls; the filter takes it in pieces (FilterConsume).
 constexpr int RECV_BUF_SIZE = 256 * 1024;
 
 // Used by this thread alone; every receive reads into its start.
@@ -28,14 +27,21 @@ PlatThread lk_thread;
 bool lk_bThreadStarted;
 // Set by the main thread once all input is sent.
 std::atomic<bool> lk_bInputFinished{false};
+// Set by the main thread when the run ends while the receiver runs: the
+// block in hand is handed over, then the thread ends without reading more.
+std::atomic<bool> lk_bStopAsked{false};
 
 // Held while the filter works on received data. An end of the process that
 // stops the receiver takes it for good, so that the filter's state stays as
 // it is while the held answer is written.
 PlatLock lk_sFilterLock;
 
+// Receiving ends: the answer that the filter holds back is written. With -rs
+// the receiver is never waited for, so nothing held is written at any end.
 void FlushHeld(void)
 {
+    if (lk_bRecvExitWhenSend)
+        return;
     PlatLockTake(&lk_sFilterLock);
     FilterFlush(lk_fdOut);
     PlatLockGive(&lk_sFilterLock);
@@ -48,19 +54,12 @@ void ReportTimeout(void)
     HandleError(ERR_TIMEOUT, ERR_TIMEOUT, __FILE__, __LINE__, nullptr);
 }
 
-// Hands n received bytes to the filter piece by piece, each until the filter
-// has consumed all of it; what the filter passes on unchanged goes in one.
+// Hands n received bytes to the filter, under the lock that an end of the
+// process takes to keep the filter as it is.
 void HandOver(int n)
 {
     PlatLockTake(&lk_sFilterLock);
-    for (int iDone = 0; iDone < n;) {
-        const int iLeft = n - iDone;
-        const int iBulk = FilterBulkLength(iLeft);
-        const int iPiece = iBulk > 0 ? iBulk : iLeft < FILTER_PIECE ? iLeft : FILTER_PIECE;
-        for (int iConsumed = 0; iConsumed < iPiece;)
-            iConsumed += HandleData(lk_fdOut, pucBuf + iDone + iConsumed, iPiece - iConsumed);
-        iDone += iPiece;
-    }
+    FilterConsume(lk_fdOut, pucBuf, n);
     PlatLockGive(&lk_sFilterLock);
 }
 
@@ -109,10 +108,14 @@ void Receive(void)
     std::uint64_t ullLastData = PlatNowMs();
     for (;;) {
         int n = 0;
-        switch (LinkReceive(pucBuf, RECV_BUF_SIZE, &n)) {
+        const LinkInput eInput = LinkReceive(pucBuf, RECV_BUF_SIZE, &n);
+        if (eInput == LINK_DATA)
+            HandOver(n);
+        if (lk_bStopAsked.load())
+            return;
+        switch (eInput) {
         case LINK_DATA:
             ullLastData = PlatNowMs();
-            HandOver(n);
             break;
         case LINK_SILENCE:
             if (!Silence())
@@ -164,12 +167,20 @@ void LeaveReceiver(void)
         PlatThreadDetach(lk_thread);
 }
 
-void StopReceiver(bool bFlush)
+void StopReceiver(void)
+{
+    if (!lk_bThreadStarted)
+        return;
+    lk_bStopAsked = true;
+    LinkEndWaits();
+    PlatThreadJoin(lk_thread);
+    FilterFlush(lk_fdOut);
+}
+
+void CutReceiver(void)
 {
     if (!lk_bThreadStarted)
         return;
     PlatLockTake(&lk_sFilterLock);  // never given back: the process ends
     PlatThreadDetach(lk_thread);
-    if (bFlush)
-        FilterFlush(lk_fdOut);
 }

@@ -17,8 +17,14 @@ void WaitReceiver(void);
 // Leaves the receiver thread to end with the process, never waited for.
 void LeaveReceiver(void);
 
-// For an end of the process while the receiver may still run: waits until the
-// filter is done with the block in hand and keeps it from taking another,
-// then (bFlush) writes the answer that the filter holds back. The process
-// must end afterwards.
-void StopReceiver(bool bFlush);
+// For an end of the process while the receiver may still run: ends its wait
+// for answers, lets it hand the block in hand to the filter (however long the
+// output or the trace take) and waits until it has ended, then writes the
+// answer that the filter holds back. Bytes not yet read stay unread. The
+// process must end afterwards.
+void StopReceiver(void);
+
+// The same with -rs, where the receiver is never waited for: it is cut off
+// where it stands, once the filter is done with the block in hand, and
+// nothing held back is written. The process must end afterwards.
+void CutReceiver(void);

@@ -4,17 +4,14 @@
 
 #include <libintl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "errors.h"
-#include "filter.h"
-#include "link.h"
 #include "morlink_version.h"
 #include "platform.h"
-#include "progress.h"
 #include "settings.h"
+#include "status.h"
+#include "stderrline.h"
 
 namespace {
 
@@ -22,9 +19,6 @@ std::uint64_t lk_ullStartMs;
 // The message of the ending, set by either thread under lk_sMessageLock.
 char lk_pcMessage[1024];
 PlatLock lk_sMessageLock;
-std::atomic<bool> lk_bLineOpen{false};
-// Set by the main thread; read by whichever thread ends the run.
-std::atomic<int> lk_iConfirmed{-1};
 int lk_fdRecord = -1;
 bool lk_bToStderr;
 bool lk_bNone;
@@ -153,17 +147,14 @@ void ReportUnwritten(void)
 {
     char pcText[1024];
     PlatErrorText(PlatLastError(), pcText, sizeof pcText);
-    std::fprintf(stderr, gettext("the result record cannot be written: %s\n"), pcText);
+    StderrPrint(gettext("the result record cannot be written: %s\n"), pcText);
 }
 
 // The record as the last line of standard error, on a line of its own.
 void WriteToStderr(int iLen)
 {
-    ProgressHold();
-    std::fflush(stderr);
-    if (lk_bLineOpen.load())
-        PlatWrite(2, "\n", 1);
-    if (PlatWriteAll(PlatWrite, 2, lk_pcRecord, iLen) != iLen)
+    StderrHold();
+    if (!StderrLines(lk_pcRecord, iLen))
         ReportUnwritten();
 }
 
@@ -232,35 +223,12 @@ void RecordMessage(const char* pcText)
     PlatLockGive(&lk_sMessageLock);
 }
 
-void RecordLineOpen(void)
-{
-    lk_bLineOpen.store(true, std::memory_order_relaxed);
-}
-
-void RecordLineClosed(void)
-{
-    lk_bLineOpen.store(false, std::memory_order_relaxed);
-}
-
-bool RecordLineIsOpen(void)
-{
-    return lk_bLineOpen.load(std::memory_order_relaxed);
-}
-
-void RecordConfirmed(bool bConfirmed)
-{
-    lk_iConfirmed.store(bConfirmed ? 1 : 0);
-}
-
 bool RecordOpen(void)
 {
     if (!lk_bRecord || lk_pcRecordFilename[0] == '\0' || lk_fdRecord >= 0 || lk_bToStderr)
         return true;
     lk_fdRecord = PlatAppendOpen(lk_pcRecordFilename);
-    if (lk_fdRecord >= 0)
-        return true;
-    lk_bToStderr = true;
-    return false;
+    return lk_fdRecord >= 0;
 }
 
 int RecordFile(void)
@@ -278,24 +246,14 @@ void RecordNone(void)
     lk_bNone = true;
 }
 
-void RecordEnd(int iStatus)
+bool RecordWanted(void)
 {
-    if (!lk_bRecord || lk_bNone)
-        return;
-    const std::uint64_t ullEndMs = PlatNowMs();
-    RecordFields sFields{};
-    char pcDevice[RECORD_TEXT_MAX + 1];
-    sFields.iPort = LinkDescribe(&sFields.pcLink, pcDevice, sizeof pcDevice);
-    sFields.pcDevice = pcDevice;
-    sFields.pcInput = lk_pcIFilename[0] != '\0' ? lk_pcIFilename : nullptr;
-    const LinkCounts sCounts = LinkCounted();
-    sFields.ullSent = sCounts.ullInput;
-    sFields.ullFrames = sCounts.ullFrames;
-    sFields.ullReceived = sCounts.ullReceived;
-    sFields.ullWritten = FilterWritten();
-    sFields.ullMilliseconds = ullEndMs - lk_ullStartMs;
-    sFields.iStatus = iStatus;
-    sFields.iConfirmed = lk_bConfirmEnd ? lk_iConfirmed.load() == 1 : -1;
+    return lk_bRecord && !lk_bNone;
+}
+
+void RecordWrite(RecordFields sFields)
+{
+    sFields.ullMilliseconds = PlatNowMs() - lk_ullStartMs;
     PlatLockTake(&lk_sMessageLock);
     sFields.pcMessage = lk_pcMessage;
     const int iLen = RecordFormat(lk_pcRecord, sFields);

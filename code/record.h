@@ -1,7 +1,8 @@
 // -j: the result record of a run, one line of JSON that a script or a runner
-// of many jobs reads instead of the messages. It is written once, at the end
-// that morlink reaches itself (EndProcess), appended to the -j file or, with
-// no file name, as the last line of standard error.
+// of many jobs reads instead of the messages. The run sequence hands over its
+// facts once, at the end that morlink reaches itself (never from a signal);
+// the record is appended to the -j file or, with no file name, written as the
+// last line of standard error.
 #pragma once
 
 #include <cstddef>
@@ -14,17 +15,8 @@ void RecordStart(void);
 // (translated). From either thread; the last one counts.
 void RecordMessage(const char* pcText);
 
-// A line on standard error was left open (a debug dot) or ended; whether one
-// is open. The record and the trace on standard error start a line of their own.
-void RecordLineOpen(void);
-void RecordLineClosed(void);
-bool RecordLineIsOpen(void);
-
-// -e: whether the device confirmed the job.
-void RecordConfirmed(bool bConfirmed);
-
 // Opens the -j file for appending, when -j names one: false when it cannot
-// be opened (the last error tells); the record then goes to standard error.
+// be opened (the last error tells).
 bool RecordOpen(void);
 // The -j file's descriptor, -1 while none is open.
 int RecordFile(void);
@@ -35,9 +27,8 @@ void RecordRefuse(void);
 // The run writes no record: the usage text or the version.
 void RecordNone(void);
 
-// Writes the record of a run that ends with iStatus, once, when -j was given.
-// A record that cannot be written leaves a line on standard error.
-void RecordEnd(int iStatus);
+// True when the run ends with a record: -j was given, and not RecordNone.
+bool RecordWanted(void);
 
 // The record's fields. Null strings and negative numbers stand for null.
 struct RecordFields {
@@ -54,6 +45,12 @@ struct RecordFields {
     const char* pcMessage;
     int iConfirmed;  // 1 true, 0 false, -1 null
 };
+
+// Writes the record of a run that ends with sFields.iStatus, with the
+// message and the time filled in here: to the -j file, or to standard error
+// when -j names none or the file is refused or cannot be opened. A record
+// that cannot be written leaves a line on standard error.
+void RecordWrite(RecordFields sFields);
 
 // The longest part of each text field that goes into a record.
 constexpr std::size_t RECORD_TEXT_MAX = 4096;

@@ -5,6 +5,7 @@
 
 #include "platform.h"
 #include "settings.h"
+#include "stderrline.h"
 
 namespace {
 
@@ -36,8 +37,8 @@ bool RetryPause(RetryClock* psClock)
     if (gl_bDebug) {
         char pcWhy[256];
         PlatErrorText(PlatLastError(), pcWhy, sizeof pcWhy);
-        std::fprintf(stderr, "Waiting for the device (%s): next try in %llu ms\n", pcWhy,
-                     static_cast<unsigned long long>(ullPause));
+        StderrPrint("Waiting for the device (%s): next try in %llu ms\n", pcWhy,
+                    static_cast<unsigned long long>(ullPause));
     }
     PlatSleep(ullPause);
     psClock->ullPauseMs = psClock->ullPauseMs * 2 < LONGEST_PAUSE_MS ? psClock->ullPauseMs * 2 : LONGEST_PAUSE_MS;

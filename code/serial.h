@@ -64,6 +64,7 @@ int SerialDrain(PlatSerial hPort, std::uint64_t ullMilliseconds);
 void SerialClose(PlatSerial hPort);
 
 // Lets other programs open the port once this process has ended, without
-// closing it. Async-signal-safe: it runs in signal handlers and while another
-// thread uses the port.
+// closing it; a read that waits on another thread ends with what it has.
+// Async-signal-safe: it runs in signal handlers and while another thread
+// uses the port.
 void SerialRelease(PlatSerial hPort);

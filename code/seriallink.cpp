@@ -1,4 +1,4 @@
-// Serial link: the serial port's record. Which port, which line settings and
+// Serial link: the serial port's operations. Which port, which line settings and
 // time-outs, and what each failure of the port layer means.
 #include "seriallink.h"
 
@@ -168,4 +168,6 @@ const LinkOps gl_sSerialLink = {
     .bStream = false,
     .bSerial = true,
     .bKeepAlive = false,
+    .bConfirms = true,
+    .bEmptyReads = false,
 };

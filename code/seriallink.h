@@ -1,4 +1,4 @@
-// The serial link to the device, a record of operations (linkops.h) that the
+// The serial link to the device, a set of operations (linkops.h) that the
 // link module (link.h) drives: the port that the settings name, opened with
 // their line settings and the read time-outs of a session, over the serial
 // port layer of the system (serial.h). The port handle is this module's own.

@@ -1,8 +1,10 @@
 // The serial mode string: the line settings as one text of space-separated
 // key=value tokens ("baud=57600 parity=n data=8 ..."), built by the serial link
-// from the session settings (seriallink.h) and parsed here into line settings.
-// Plain C++ on its arguments alone, no system calls, so every platform's serial
-// layer can share it.
+// from the session settings (seriallink.h). The Linux port layer
+// (linux/serial_linux.cpp) parses it here into line settings; on Windows the
+// system's own BuildCommDCBA reads it. Plain C++ on its arguments alone, no
+// system calls, so that any code that must check line settings by the same
+// rules can use it.
 #pragma once
 
 #include <cstddef>

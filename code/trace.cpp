@@ -1,24 +1,22 @@
-// The trace of the link (-f): formatting and writing of its records.
+// The trace of the link (-f): formatting and writing of its entries.
 #include "trace.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include "errors.h"
 #include "platform.h"
-#include "progress.h"
-#include "record.h"
+#include "stderrline.h"
 
 namespace {
 
-// The program's start, for the records' times.
+// The program's start, for the entries' times.
 const std::chrono::steady_clock::time_point lk_tStart = std::chrono::steady_clock::now();
 
 int lk_fdTrace = -1;
-// Held while a record is formatted and written, and while a debug dot is.
+// Held while an entry is formatted and written.
 PlatLock lk_sTraceLock;
-// The record buffer, used under the lock.
-char lk_pcRecord[TRACE_BUFFER_SIZE];
+// The entry buffer, used under the lock.
+char lk_pcEntry[TRACE_BUFFER_SIZE];
 
 const char lk_pcHex[] = "0123456789abcdef";
 
@@ -72,36 +70,28 @@ unsigned long long MicrosSinceStart(void)
     return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::microseconds>(tSince).count());
 }
 
-// On standard error a record starts a line: the debug dots and the progress
-// line are ended first.
-void StartLine(void)
+// An entry on standard error goes through its one writer, which starts it on
+// a line of its own.
+bool WriteEntry(int len)
 {
-    if (lk_fdTrace != 2)
-        return;
-    if (RecordLineIsOpen()) {
-        PlatWriteAll(PlatWrite, 2, "\n", 1);
-        RecordLineClosed();
-    }
-    ProgressBreakLine();
+    if (lk_fdTrace == 2)
+        return StderrLines(lk_pcEntry, len);
+    return PlatWriteAll(PlatWrite, lk_fdTrace, lk_pcEntry, len) == len;
 }
 
-// One call's bytes, in records of at most TRACE_RECORD_MAX bytes.
+// One call's bytes, in entries of at most TRACE_ENTRY_MAX bytes.
 void Trace(bool bSend, const unsigned char* pucData, int iCount)
 {
     PlatLockTake(&lk_sTraceLock);
-    StartLine();
     int iDone = 0;
     do {
-        const int n = iCount - iDone < TRACE_RECORD_MAX ? iCount - iDone : TRACE_RECORD_MAX;
-        const int len = TraceFormat(lk_pcRecord, MicrosSinceStart(), bSend, pucData + iDone, n);
-        if (PlatWriteAll(PlatWrite, lk_fdTrace, lk_pcRecord, len) != len) {
+        const int n = iCount - iDone < TRACE_ENTRY_MAX ? iCount - iDone : TRACE_ENTRY_MAX;
+        if (!WriteEntry(TraceFormat(lk_pcEntry, MicrosSinceStart(), bSend, pucData + iDone, n))) {
             PlatLockGive(&lk_sTraceLock);
             HandleError(ERR_PROGRAM, ERR_PROGRAM, __FILE__, __LINE__, nullptr);
         }
         iDone += n;
     } while (iDone < iCount);
-    if (lk_fdTrace == 2)
-        RecordLineClosed();
     PlatLockGive(&lk_sTraceLock);
 }
 
@@ -138,17 +128,4 @@ void TraceSend(const unsigned char* pucData, int iCount)
 void TraceRecv(const unsigned char* pucData, int iCount)
 {
     Trace(false, pucData, iCount);
-}
-
-void TraceDebugDot(void)
-{
-    // Under the lock when records go to standard error too, so that a dot
-    // never lands inside a record.
-    const bool bShared = lk_fdTrace == 2;
-    if (bShared)
-        PlatLockTake(&lk_sTraceLock);
-    std::fputc('.', stderr);
-    RecordLineOpen();
-    if (bShared)
-        PlatLockGive(&lk_sTraceLock);
 }

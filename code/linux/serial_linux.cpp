@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -157,12 +158,25 @@ bool ApplyMode(int fd, const SerialMode& sMode)
     return iFlags != -1 && fcntl(fd, F_SETFL, iFlags & ~O_NONBLOCK) == 0;
 }
 
+// Set by SerialRelease, from any thread or a signal handler: a read that
+// waits ends with what it has.
+std::atomic<bool> lk_bReleased{false};
+// How long a wait goes before it looks at lk_bReleased again.
+constexpr std::uint64_t RELEASE_CHECK_MS = 50;
+
 // Waits until the port is readable or has hung up (1), or ullEndMs has come
-// (0); -1 on failure.
+// or the port was released (0); -1 on failure.
 int WaitReadable(int fd, std::uint64_t ullEndMs)
 {
-    const std::uint64_t ullNow = PlatNowMs();
-    return ullNow >= ullEndMs ? 0 : WaitReadableFd(fd, ullEndMs - ullNow);
+    for (;;) {
+        const std::uint64_t ullNow = PlatNowMs();
+        if (ullNow >= ullEndMs || lk_bReleased.load())
+            return 0;
+        const std::uint64_t ullLeft = ullEndMs - ullNow;
+        const int iReady = WaitReadableFd(fd, ullLeft < RELEASE_CHECK_MS ? ullLeft : RELEASE_CHECK_MS);
+        if (iReady != 0)
+            return iReady;
+    }
 }
 
 }  // namespace
@@ -181,6 +195,7 @@ const char* SerialDevicePath(char cPort, const char* pcPath, char* pcBuf, std::s
 PlatSerial SerialOpen(const char* pcPath, bool* pbMayReturn)
 {
     const int fd = OpenPort(pcPath);
+    lk_bReleased = false;
     *pbMayReturn = fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO || errno == EBUSY);
     return fd < 0 ? PLAT_NO_SERIAL : fd;
 }
@@ -253,5 +268,6 @@ void SerialClose(PlatSerial hPort)
 
 void SerialRelease(PlatSerial hPort)
 {
+    lk_bReleased = true;
     ioctl(PortFd(hPort), TIOCNXCL);
 }

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,6 +64,11 @@ DWORD WINAPI ThreadEntry(LPVOID pvBody)
 
 // Waits up to dwMilliseconds (INFINITE: no limit) for data on the socket:
 // 1 readable, 0 time passed, -1 failure.
+// Set once a socket was shut down for the end of the process.
+std::atomic<bool> lk_bSocketShut{false};
+// How long a wait for a socket goes before it looks at lk_bSocketShut again.
+constexpr std::uint64_t SHUT_CHECK_MS = 100;
+
 int SelectReadable(SOCKET socket, DWORD dwMilliseconds)
 {
     fd_set sRead;
@@ -395,6 +401,7 @@ PlatSendState PlatSocketSendState(PlatSocket sock)
 
 void PlatSocketShutdown(PlatSocket sock)
 {
+    lk_bSocketShut = true;
     shutdown(ToSocket(sock), SD_BOTH);
 }
 
@@ -475,23 +482,27 @@ int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAdd
 
 int PlatWaitReadable(PlatSocket sock, std::uint64_t ullMilliseconds)
 {
-    if (ullMilliseconds == PLAT_WAIT_FOREVER)
-        return SelectReadable(ToSocket(sock), INFINITE);
-    // Long waits go in steps that a DWORD of milliseconds can hold.
+    // A wait goes in short steps, so that a socket shut down by another thread
+    // ends it: reading then meets the end.
     const std::uint64_t ullEnd = PlatNowMs() + ullMilliseconds;
     for (;;) {
+        if (lk_bSocketShut.load())
+            return 1;
         const std::uint64_t ullNow = PlatNowMs();
-        const std::uint64_t ullLeft = ullNow < ullEnd ? ullEnd - ullNow : 0;
-        const DWORD dwStep = static_cast<DWORD>(ullLeft < 0x7FFFFFFF ? ullLeft : 0x7FFFFFFF);
+        const std::uint64_t ullLeft = ullMilliseconds == PLAT_WAIT_FOREVER ? SHUT_CHECK_MS
+                                      : ullNow < ullEnd                    ? ullEnd - ullNow
+                                                                           : 0;
+        const DWORD dwStep = static_cast<DWORD>(ullLeft < SHUT_CHECK_MS ? ullLeft : SHUT_CHECK_MS);
         int iResult = SelectReadable(ToSocket(sock), dwStep);
-        if (iResult != 0 || ullLeft <= dwStep)
+        if (iResult != 0 || (ullMilliseconds != PLAT_WAIT_FOREVER && ullLeft <= dwStep))
             return iResult;
     }
 }
 
 int PlatRecv(PlatSocket sock, void* pBuf, int size)
 {
-    return recv(ToSocket(sock), static_cast<char*>(pBuf), size, 0);
+    const int n = recv(ToSocket(sock), static_cast<char*>(pBuf), size, 0);
+    return n < 0 && lk_bSocketShut.load() ? 0 : n;
 }
 
 int PlatRecvNow(PlatSocket sock, void* pBuf, int size)

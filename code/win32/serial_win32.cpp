@@ -1,7 +1,7 @@
 // The serial port on Windows: the COM port opened for overlapped I/O, its line
 // settings parsed by the system from the mode string, and the port's own read
 // time-outs. The main thread writes and the receiver thread reads at the same
-// time, each with its own overlapped record and manual-reset event.
+// time, each with its own overlapped structure and manual-reset event.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +18,8 @@ OVERLAPPED lk_osRead;
 // How long the receiver waits for one read: the read's total time-out when it
 // has one, else no limit.
 DWORD lk_dwReadWaitMs = INFINITE;
+// Set by SerialRelease: a read that waits ends with what it has.
+HANDLE lk_hReleased;
 
 HANDLE Port(PlatSerial hPort)
 {
@@ -63,7 +65,8 @@ bool MakeEvents(void)
     std::memset(&lk_osRead, 0, sizeof lk_osRead);
     lk_osWrite.hEvent = NewEvent();
     lk_osRead.hEvent = NewEvent();
-    return lk_osWrite.hEvent != nullptr && lk_osRead.hEvent != nullptr;
+    lk_hReleased = NewEvent();
+    return lk_osWrite.hEvent != nullptr && lk_osRead.hEvent != nullptr && lk_hReleased != nullptr;
 }
 
 }  // namespace
@@ -153,8 +156,9 @@ int SerialRead(PlatSerial hPort, unsigned char* pucBuf, int iSize)
     if (GetLastError() != ERROR_IO_PENDING)
         return SERIAL_SYSTEM_FAILURE;
 
-    DWORD dwWait = WaitForSingleObject(lk_osRead.hEvent, lk_dwReadWaitMs);
-    if (dwWait == WAIT_TIMEOUT) {
+    const HANDLE phWait[] = {lk_osRead.hEvent, lk_hReleased};
+    DWORD dwWait = WaitForMultipleObjects(2, phWait, FALSE, lk_dwReadWaitMs);
+    if (dwWait == WAIT_TIMEOUT || dwWait == WAIT_OBJECT_0 + 1) {
         // The read must not complete into the buffer after this call: cancel
         // it and wait until it has ended. Bytes that came meanwhile still count.
         CancelIo(Port(hPort));
@@ -198,5 +202,7 @@ void SerialClose(PlatSerial hPort)
 void SerialRelease(PlatSerial /*hPort*/)
 {
     // A COM port is held by its handle alone, which the system closes with
-    // the process.
+    // the process; only a read that waits is ended.
+    if (lk_hReleased != nullptr)
+        SetEvent(lk_hReleased);
 }

@@ -56,15 +56,9 @@ Observed Feed(const std::vector<std::size_t>& vCuts)
     FilterReset();
     std::size_t uFrom = 0;
     for (std::size_t uCut : vCuts) {
-        while (uFrom < uCut && g_obs.endCode < 0) {
-            int len = static_cast<int>(uCut - uFrom);
-            int n = HandleData(1, g_pucStream + uFrom, len);
-            if (g_obs.endCode >= 0)
-                break;
-            if (n < 1 || n > len)
-                __builtin_trap();  // the hand-over loop would never end
-            uFrom += static_cast<std::size_t>(n);
-        }
+        if (g_obs.endCode >= 0)
+            break;
+        FilterConsume(1, g_pucStream + uFrom, static_cast<int>(uCut - uFrom));
         uFrom = uCut;
     }
     return g_obs;

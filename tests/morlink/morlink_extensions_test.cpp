@@ -313,10 +313,10 @@ TEST(Ipv6, TcpAndUdpReachTheLoopback)
 
 const std::string kRemoteConsole = "\x01RCRA--r2\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17";
 
-std::vector<TraceRecord> ReadTrace(const std::string& path)
+std::vector<TraceEntry> ReadTrace(const std::string& path)
 {
     std::string errors;
-    std::vector<TraceRecord> records = ParseTrace(ReadFile(path), &errors);
+    std::vector<TraceEntry> records = ParseTrace(ReadFile(path), &errors);
     EXPECT_EQ(errors, "");
     return records;
 }
@@ -338,16 +338,17 @@ TEST(Trace, TcpRecordsHoldWhatTheDeviceGotAndSent)
     dev.Wait();
     EXPECT_EQ(r.iStatus, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    const std::vector<TraceRecord> records = ReadTrace(dir.Path("trace"));
-    const auto itFirst = std::find_if(records.begin(), records.end(), [](const TraceRecord& s) { return s.bSend; });
+    const std::vector<TraceEntry> records = ReadTrace(dir.Path("trace"));
+    const auto itFirst = std::find_if(records.begin(), records.end(), [](const TraceEntry& s) { return s.bSend; });
     ASSERT_NE(itFirst, records.end());
     EXPECT_EQ(itFirst->data, "\x01RCRA--r2\x17");
     EXPECT_TRUE(dev.connections.at(0) == kRemoteConsole + frame + input);
     EXPECT_TRUE(TraceBytes(records, true) == dev.connections.at(0));
     EXPECT_TRUE(TraceBytes(records, false) == answer);
-    EXPECT_TRUE(
-        std::any_of(records.begin(), records.end(), [](const TraceRecord& s) { return s.data.size() == 4096; }));
+    EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const TraceEntry& s) { return s.data.size() == 4096; }));
     EXPECT_TRUE(!records.back().bSend && records.back().data.empty()) << "the device's close";
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const TraceEntry& s) { return s.data.empty(); }), 1)
+        << "one entry for one close, however often it is read";
 }
 
 // Answers read and dropped beneath other operations: while -e waits for the
@@ -360,7 +361,7 @@ TEST(Trace, AnswersDroppedAtTheEndAreTraced)
     RunResult r = RunMorlink(Sender({dev.TcpPortArg(), "-e", "-f" + dir.Path("trace1")}, "job"));
     dev.Wait();
     EXPECT_EQ(r.iStatus, 0) << r.err;
-    std::vector<TraceRecord> records = ReadTrace(dir.Path("trace1"));
+    std::vector<TraceEntry> records = ReadTrace(dir.Path("trace1"));
     EXPECT_EQ(TraceBytes(records, true), "job");
     EXPECT_EQ(TraceBytes(records, false), "late answer");
 
@@ -422,7 +423,7 @@ TEST(Trace, UdpRecordsAreTheDatagrams)
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.err, "Timeout\n");
     Strings sends, recvs;
-    for (const TraceRecord& s : ReadTrace(dir.Path("trace")))
+    for (const TraceEntry& s : ReadTrace(dir.Path("trace")))
         (s.bSend ? sends : recvs).push_back(s.data);
     EXPECT_EQ(sends, datagrams);
     EXPECT_EQ(recvs, (Strings{"one", "", "two"}));
@@ -443,7 +444,7 @@ TEST(Trace, NumbersAreTheSameUnderAGermanLocale)
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_TRUE(std::regex_search(r.err, std::regex("3 Bytes gesendet in [0-9]+,[0-9] s"))) << r.err;
     std::string errors;
-    const std::vector<TraceRecord> records = ParseTrace(r.err, &errors, true);
+    const std::vector<TraceEntry> records = ParseTrace(r.err, &errors, true);
     EXPECT_EQ(records.size(), 1u) << r.err;
     EXPECT_EQ(TraceBytes(records, true), "job");
 }
@@ -457,12 +458,29 @@ TEST(Trace, OnStandardErrorARecordStartsALine)
     dev.Collect();
     EXPECT_EQ(r.iStatus, 0);
     std::string errors;
-    const std::vector<TraceRecord> records = ParseTrace(r.err, &errors, true);
+    const std::vector<TraceEntry> records = ParseTrace(r.err, &errors, true);
     EXPECT_EQ(records.size(), 5u) << r.err;
     EXPECT_EQ(TraceBytes(records, true), dev.connections.at(0));
     EXPECT_EQ(dev.connections.at(0), kRemoteConsole + "abc");
     EXPECT_NE(r.err.find("IP Address: 127.0.0.1\n0."), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("|.TK.|\n.\n0."), std::string::npos) << r.err;
+}
+
+// Standard error that reads slowly: the receiver's "Timeout" waits for the
+// trace entry being written, and starts a line of its own.
+TEST(Trace, AMessageNeverLandsInsideAnEntry)
+{
+    SimDevice dev;
+    dev.Play(SimScript({"recv:1", "hold:3000"}));
+    const std::string input = Noise(256 << 10, 8);
+    RunResult r = RunWithSlowStderr(SenderSetup(dev, {"-r1", "-f"}, input), 0, 1000);
+    dev.Finish();
+    EXPECT_EQ(r.iStatus, 0);
+    std::string errors;
+    const std::vector<TraceEntry> records = ParseTrace(r.err, &errors, true);
+    EXPECT_EQ(errors, "");
+    EXPECT_TRUE(TraceBytes(records, true) == input);
+    EXPECT_TRUE(r.err.rfind("Timeout\n", 0) == 0 || r.err.find("\nTimeout\n") != std::string::npos);
 }
 
 TEST(Trace, ATraceFileThatIsTheInputOrTheOutputOrCannotBeOpenedIsRefused)

@@ -76,14 +76,19 @@ protected:
         return HandleData(1, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
     }
 
-    // Hands a received block over as the receiver does: until all of it is
-    // consumed or the session ends. Returns the consumed counts of each call.
-    std::vector<int> Feed(const std::string& block)
+    // Hands a received block over as the receiver does.
+    void Feed(const std::string& block)
+    {
+        FilterConsume(1, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
+    }
+
+    // Hands a block to single calls until all of it is consumed: the counts
+    // that each call consumed.
+    std::vector<int> Calls(const std::string& block)
     {
         std::vector<int> counts;
-        int done = 0;
-        while (done < static_cast<int>(block.size()) && rec.endCode < 0) {
-            int n = Call(block.substr(static_cast<size_t>(done)));
+        for (int done = 0; done < static_cast<int>(block.size()) && rec.endCode < 0;) {
+            const int n = Call(block.substr(static_cast<size_t>(done)));
             EXPECT_GT(n, 0) << "a call must consume something";
             if (n <= 0)
                 break;
@@ -113,7 +118,7 @@ TEST_F(Filter, PassThroughWritesUnchangedAndReportsShortWrites)
     rec.out.clear();
     rec.writeLimit = 2;
     EXPECT_EQ(Call("abcde"), 2) << "a short write is no failure; the caller hands over the rest";
-    EXPECT_EQ(Feed("abcde"), (std::vector<int>{2, 2, 1}));
+    EXPECT_EQ(Calls("abcde"), (std::vector<int>{2, 2, 1}));
     rec.failWrites = true;
     Call("abc");
     EXPECT_EQ(rec.endCode, ERR_RECEIVE);
@@ -358,7 +363,7 @@ TEST_F(Filter, RestartPauseComputedIn64Bits)
 
 TEST_F(Filter, EveryAnswerOfABlockIsShownInTurn)
 {
-    std::vector<int> counts = Feed(SOH + "AA1" + ETB + SOH + "AU2" + ETB + SOH + "AOx" + SOH + "Z" + ETB);
+    std::vector<int> counts = Calls(SOH + "AA1" + ETB + SOH + "AU2" + ETB + SOH + "AOx" + SOH + "Z" + ETB);
     EXPECT_EQ(rec.out, SOH + "AA1" + ETB + "\n" + SOH + "AU2" + ETB + "\n" + SOH + "AOx\n" + SOH + "Z" + ETB + "\n");
     EXPECT_EQ(counts, (std::vector<int>{5, 5, 4, 3}));
 }

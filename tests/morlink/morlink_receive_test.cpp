@@ -188,24 +188,58 @@ TEST(Receive, UnfinishedAnswerWrittenWhenReceivingEnds)
 }
 
 // The end of the wait for the device's confirmation (-e) ends receiving too:
-// the held answer is written every time, unless told to end once sent. The
-// receiver's own time-outs are longer, so that the -e time-out comes first.
+// the held answer is written every time, unless told to end once sent (-rs),
+// at any end: the -e time-out, the device's close, or the receiver's own
+// time-out first. The -e time-out reports one "Timeout" of its own.
 TEST(Receive, UnfinishedAnswerWrittenWhenTheConfirmationTimesOut)
 {
-    const std::pair<Strings, std::string> cases[] = {
-        {{"-l", "-r", "-e1"}, "pre\x01TD\"half"},
-        {{"-l", "-r3", "-e1"}, "pre\x01TD\"half"},
-        {{"-l", "-rs9", "-e1"}, "pre"},
+    struct Case {
+        Strings args;
+        std::string sEnd, sOut, sErr;
+        int iStatus;
     };
-    for (const auto& [args, sOut] : cases)
+    const Case cases[] = {
+        {{"-l", "-r", "-e1"}, "hold:5000", "pre\x01TD\"half", "Timeout\n", 1},
+        {{"-l", "-r3", "-e1"}, "hold:5000", "pre\x01TD\"half", "Timeout\n", 1},
+        {{"-l", "-rs9", "-e1"}, "hold:5000", "pre", "Timeout\n", 1},
+        {{"-l", "-rs9", "-e1"}, "close", "pre", "", 0},
+        {{"-l", "-rs", "-e3"}, "hold:5000", "pre", "Timeout\nTimeout\n", 1},
+    };
+    for (const Case& c : cases)
         for (int i = 0; i < 3; ++i) {
-            SCOPED_TRACE(testing::PrintToString(args));
+            SCOPED_TRACE(testing::PrintToString(c.args) + " " + c.sEnd);
             SimDevice dev;
-            RunResult r = Talk(dev, args, "job", {"send:pre\\x01TD\"half", "recv:3", "hold:5000"});
-            EXPECT_EQ(r.out, sOut);
-            EXPECT_EQ(r.err, "Timeout\n");
-            EXPECT_EQ(r.iStatus, 1);
+            RunResult r = Talk(dev, c.args, "job", {"send:pre\\x01TD\"half", "recv:3", c.sEnd});
+            EXPECT_EQ(r.out, c.sOut);
+            EXPECT_EQ(r.err, c.sErr);
+            EXPECT_EQ(r.iStatus, c.iStatus);
         }
+}
+
+// A slow trace on standard error holds the receiver with answers in hand when
+// the -e time-out comes: they still reach the output, and the record counts
+// them as the trace shows them.
+TEST(Receive, AnswersInHandWhenTheConfirmationTimesOutReachTheOutput)
+{
+    SimDevice dev;
+    dev.Play(SimScript({"recv:3", "blob:40000", "gate"}));
+    RunResult r = RunWithSlowStderr(SenderSetup(dev, {"-r", "-e1", "-f", "-j"}, "job"), 3);
+    dev.OpenGate();
+    dev.Finish();
+    EXPECT_EQ(r.iStatus, 1);
+    std::string errors;
+    const std::string received = TraceBytes(ParseTrace(r.err, &errors, true), false);
+    EXPECT_EQ(errors, "");
+    std::string blob;
+    for (std::size_t i = 0; i < received.size(); ++i)
+        blob += static_cast<char>(SimBlobByte(i));
+    EXPECT_FALSE(received.empty());
+    EXPECT_TRUE(received == blob);
+    EXPECT_TRUE(r.out == received) << r.out.size() << " bytes written of " << received.size();
+    const std::vector<RecordFields> records = ParseRecords(LastLine(r.err));
+    ASSERT_EQ(records.size(), 1u) << LastLine(r.err);
+    EXPECT_EQ(RecordField(records[0], "received"), std::to_string(received.size()));
+    EXPECT_EQ(RecordField(records[0], "written"), std::to_string(received.size()));
 }
 
 // A size answer whose second number is given up still announces its data.

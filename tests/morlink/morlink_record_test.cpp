@@ -53,7 +53,10 @@ struct EndingCase {
     int iStatus;
     Strings counts;  // sent, frames, received, written
     std::string sResult, sMessage, sConfirmed;
+    bool bUdp = false;
 };
+
+const std::string kProgramError = "\"programm error (i.e. false argument)\"";
 
 // The remote console's four frames: RCRA--r2, RCRB--r1, TK, TD, each with its
 // start and end byte.
@@ -75,19 +78,29 @@ TEST(Record, EveryEndingWritesItsRecord)
         // A time-out reported while the run ends with status 0.
         {{"-r1"}, {"recv:3", "send:hello", "close"}, 0, {"3", "0", "5", "5"}, "\"ok\"", "\"Timeout\"", "null"},
         {{"-rt1"}, {"recv:3", "send:hi", "hold:5000"}, 1, {"3", "0", "2", "2"}, "\"timeout\"", "\"Timeout\"", "null"},
+        // What went over the wire, although the trace could not be written.
+        {{"-f/dev/full"}, {"recv:3"}, 255, {"3", "0", "0", "0"}, "\"program\"", kProgramError, "null"},
+        // UDP has nothing to confirm.
+        {{"-e3"}, {"recv:3"}, 0, {"3", "0", "0", "0"}, "\"ok\"", "\"\"", "null", true},
     };
     for (const EndingCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         SimDevice dev;
-        dev.Play(SimScript(c.steps), false, 10000);
+        dev.Play(SimScript(c.steps), c.bUdp, 10000);
         ScratchDir dir;
-        RunSetup sSetup = Sender({dev.TcpPortArg(), "-j" + dir.Path("rec.json")}, "job");
-        sSetup.args.insert(sSetup.args.end(), c.args.begin(), c.args.end());
-        RunResult r = RunMorlink(sSetup);
+        Strings args = {"-j" + dir.Path("rec.json")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = RunMorlink(SenderSetup(dev, args, "job", c.bUdp));
         dev.Finish();
         EXPECT_EQ(r.iStatus, c.iStatus) << r.err;
-        ExpectRecord(ReadFile(dir.Path("rec.json")), Expected("tcp", std::to_string(dev.TcpPort()), "null", c.counts,
-                                                              c.iStatus, c.sResult, c.sMessage, c.sConfirmed));
+        const std::uint16_t usPort = c.bUdp ? dev.UdpPort() : dev.TcpPort();
+        ExpectRecord(ReadFile(dir.Path("rec.json")),
+                     Expected(c.bUdp ? "udp" : "tcp", std::to_string(usPort), "null", c.counts, c.iStatus, c.sResult,
+                              c.sMessage, c.sConfirmed));
+        // The device got what the record says went over the wire.
+        if (!c.bUdp) {
+            EXPECT_EQ(dev.connections.at(0).size(), std::stoull(c.counts[0]) + std::stoull(c.counts[1]));
+        }
     }
 }
 
@@ -161,6 +174,38 @@ TEST(Record, AFileThatCannotTakeTheRecordIsRefused)
                               "\"" + sMessage + "\"", "null"));
         EXPECT_EQ(ReadFile(sJob), "job");
         EXPECT_EQ(ReadFile(sOut), "old");
+    }
+}
+
+// A run that ends before its files are checked, at the option parser or at a
+// failed open, never writes its record into another of its files: the file is
+// checked at every end, against every -i, -o and -f of the command line.
+TEST(Record, AnEarlyEndNeverAppendsToAnotherFile)
+{
+    ScratchDir dir;
+    const std::string sJob = dir.Write("job.prn", "JOB\n");
+    const std::string sOut = dir.Write("out.bin", "old");
+    struct Case {
+        Strings args;
+        std::string sStdin;
+    };
+    const Case cases[] = {
+        {{"-i" + sJob, "-j" + sJob, "-q"}, ""},  {{"-j" + sJob, "-q"}, sJob},
+        {{"-j" + sJob, "-q", "-i" + sJob}, ""},  {{"-j" + sOut, "-zz", "-o" + sOut}, ""},
+        {{"-j" + sOut, "-zz", "-f" + sOut}, ""}, {{"-i" + dir.Path("missing"), "-j" + sJob}, sJob},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        RunSetup sSetup = Sender({"-p1"}, "");
+        sSetup.args.insert(sSetup.args.end(), c.args.begin(), c.args.end());
+        sSetup.stdinPath = c.sStdin;
+        RunResult r = RunMorlink(sSetup);
+        EXPECT_EQ(r.iStatus, 255);
+        EXPECT_EQ(ReadFile(sJob), "JOB\n");
+        EXPECT_EQ(ReadFile(sOut), "old");
+        const std::vector<RecordFields> records = ParseRecords(LastLine(r.err));
+        ASSERT_EQ(records.size(), 1u) << r.err;
+        EXPECT_EQ(RecordField(records[0], "status"), "255");
     }
 }
 

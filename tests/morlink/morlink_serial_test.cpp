@@ -302,7 +302,7 @@ TEST(SerialLink, TraceHoldsWhatTheDeviceGotAndSent)
     const std::string got = device.Stop();
     EXPECT_TRUE(got == std::string("\x01RCRA--r1\x17\x01RCRB--r1\x17\x01TK\x17\x01TD\x17") + sSetup.input);
     std::string errors;
-    const std::vector<TraceRecord> records = ParseTrace(ReadFile(dir.Path("trace")), &errors);
+    const std::vector<TraceEntry> records = ParseTrace(ReadFile(dir.Path("trace")), &errors);
     EXPECT_EQ(errors, "");
     EXPECT_TRUE(TraceBytes(records, true) == got);
     EXPECT_TRUE(TraceBytes(records, false) == reply);

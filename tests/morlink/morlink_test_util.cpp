@@ -1,11 +1,17 @@
 #include "morlink_test_util.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <stdexcept>
+#include <thread>
 
 #include "options.h"
 #include "settings.h"
@@ -39,6 +45,44 @@ bool UnprivilegedUser(RunSetup* psSetup)
     psSetup->iUid = static_cast<int>(psUser->pw_uid);
     psSetup->iGid = static_cast<int>(psUser->pw_gid);
     return true;
+}
+
+RunResult RunWithSlowStderr(RunSetup sSetup, double dHeldSeconds, std::size_t uChunk)
+{
+    char pcBuf[65536];
+    ScratchDir dir;
+    sSetup.stderrPath = dir.Path("stderr.fifo");
+    if (mkfifo(sSetup.stderrPath.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
+    // Open first without waiting for a writer, so that the sender's open
+    // finds a reader; reads wait from then on.
+    const int fd = open(sSetup.stderrPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || fcntl(fd, F_SETFL, 0) != 0)
+        throw std::runtime_error("cannot open the pipe of standard error");
+    // A slow reader keeps the pipe at its smallest, so that a long write
+    // waits for room most of the time.
+    if (uChunk < sizeof(pcBuf) && fcntl(fd, F_SETPIPE_SZ, 4096) < 0)
+        throw std::runtime_error("cannot shrink the pipe of standard error");
+    ChildProcess sender(sSetup);
+    std::this_thread::sleep_for(std::chrono::duration<double>(dHeldSeconds));
+    // Read to the end, or until the sender is due to be killed.
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::duration<double>(sSetup.dKillAfter);
+    std::string err;
+    pollfd sPoll = {fd, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < tEnd) {
+        if (poll(&sPoll, 1, 500) <= 0)
+            continue;
+        const ssize_t n = read(fd, pcBuf, std::min(uChunk, sizeof pcBuf));
+        if (n <= 0)
+            break;
+        err.append(pcBuf, static_cast<std::size_t>(n));
+        if (uChunk < sizeof pcBuf)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close(fd);
+    RunResult r = sender.Wait();
+    r.err = err;
+    return r;
 }
 
 std::string MorlinkPath()
@@ -159,7 +203,7 @@ std::string TraceLineBytes(const std::string& line, std::size_t n)
 
 }  // namespace
 
-std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers)
+std::vector<TraceEntry> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers)
 {
     static const std::regex header("(0|[1-9][0-9]*)\\.([0-9]{6}) (send|recv) (0|[1-9][0-9]*)");
     std::vector<std::string> lines;
@@ -168,7 +212,7 @@ std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pError
         lines.push_back(line);
     if (!text.empty() && text.back() != '\n')
         *pErrors += "no line end at the end\n";
-    std::vector<TraceRecord> records;
+    std::vector<TraceEntry> records;
     std::smatch m;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!std::regex_match(lines[i], m, header)) {
@@ -176,7 +220,7 @@ std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pError
                 *pErrors += "not a header: " + lines[i] + "\n";
             continue;
         }
-        TraceRecord sRecord;
+        TraceEntry sRecord;
         sRecord.ullMicros = std::stoull(m[1]) * 1000000 + std::stoull(m[2]);
         sRecord.bSend = m[3] == "send";
         const std::size_t uCount = std::stoull(m[4]);
@@ -200,10 +244,10 @@ std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pError
     return records;
 }
 
-std::string TraceBytes(const std::vector<TraceRecord>& records, bool bSend)
+std::string TraceBytes(const std::vector<TraceEntry>& records, bool bSend)
 {
     std::string bytes;
-    for (const TraceRecord& sRecord : records)
+    for (const TraceEntry& sRecord : records)
         if (sRecord.bSend == bSend)
             bytes += sRecord.data;
     return bytes;

@@ -25,6 +25,12 @@ using SenderProcess = ChildProcess;
 
 RunResult RunMorlink(const RunSetup& sSetup);
 
+// The sender with its standard error in a pipe that nobody reads for
+// dHeldSeconds, then is read to its end in reads of at most iChunk bytes, a
+// millisecond apart: a slow reader, as a terminal or a pager may be. Its text
+// is the result's err.
+RunResult RunWithSlowStderr(RunSetup sSetup, double dHeldSeconds, std::size_t uChunk = 65536);
+
 std::string MorlinkPath();
 
 // Fresh settings from a command line (args after argv[0]), as the sender gets
@@ -47,7 +53,7 @@ std::string RecordField(const RecordFields& record, const std::string& sName);
 std::string LastLine(const std::string& text);
 
 // One record of a trace (-f): its time in microseconds, direction and bytes.
-struct TraceRecord {
+struct TraceEntry {
     std::uint64_t ullMicros = 0;
     bool bSend = false;
     std::string data;
@@ -58,6 +64,6 @@ struct TraceRecord {
 // laid out as hexdump -C lays out one line. A line that breaks the layout is
 // named in *pErrors; with bOthers, lines outside the records (what else
 // standard error shows) are passed over.
-std::vector<TraceRecord> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers = false);
+std::vector<TraceEntry> ParseTrace(const std::string& text, std::string* pErrors, bool bOthers = false);
 // The bytes of the send records (bSend) or of the receive records, joined.
-std::string TraceBytes(const std::vector<TraceRecord>& records, bool bSend);
+std::string TraceBytes(const std::vector<TraceEntry>& records, bool bSend);

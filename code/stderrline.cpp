@@ -1,0 +1,121 @@
+// The one writer of standard error, and the state of its last line.
+#include "stderrline.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform.h"
+
+namespace {
+
+// Held for every write to standard error and for the state below.
+PlatLock lk_sLock;
+// Something is on the last line without its line end: dots, or the live
+// line, which is then lk_iLiveLen characters long.
+bool lk_bOpen;
+int lk_iLiveLen;
+bool lk_bHeld;
+
+constexpr int FD_STDERR = 2;
+// Formatted messages and debug lines are cut to this length.
+constexpr int TEXT_MAX = 2048;
+
+bool Write(const char* pcText, int len)
+{
+    return PlatWriteAll(PlatWrite, FD_STDERR, pcText, len) == len;
+}
+
+void EndOpenLine(void)
+{
+    if (lk_bOpen)
+        Write("\n", 1);
+    lk_bOpen = false;
+    lk_iLiveLen = 0;
+}
+
+// Formats into pcBuf (TEXT_MAX bytes): the length, cut to fit.
+int Format(char* pcBuf, const char* pcFormat, std::va_list args)
+{
+    const int n = std::vsnprintf(pcBuf, TEXT_MAX, pcFormat, args);
+    return n < 0 ? 0 : n < TEXT_MAX ? n : TEXT_MAX - 1;
+}
+
+}  // namespace
+
+bool StderrLines(const char* pcText, int len)
+{
+    PlatLockTake(&lk_sLock);
+    EndOpenLine();
+    const bool bWritten = Write(pcText, len);
+    PlatLockGive(&lk_sLock);
+    return bWritten;
+}
+
+void StderrPrint(const char* pcFormat, ...)
+{
+    char pcText[TEXT_MAX];
+    std::va_list args;
+    va_start(args, pcFormat);
+    const int len = Format(pcText, pcFormat, args);
+    va_end(args);
+    StderrLines(pcText, len);
+}
+
+void StderrContinue(const char* pcFormat, ...)
+{
+    char pcText[TEXT_MAX];
+    std::va_list args;
+    va_start(args, pcFormat);
+    const int len = Format(pcText, pcFormat, args);
+    va_end(args);
+    PlatLockTake(&lk_sLock);
+    if (lk_iLiveLen > 0)
+        EndOpenLine();
+    Write(pcText, len);
+    lk_bOpen = len > 0 && pcText[len - 1] != '\n';
+    PlatLockGive(&lk_sLock);
+}
+
+void StderrLive(const char* pcLine, int len)
+{
+    PlatLockTake(&lk_sLock);
+    if (!lk_bHeld) {
+        if (lk_bOpen && lk_iLiveLen == 0)
+            EndOpenLine();
+        char pcText[TEXT_MAX];
+        const int iBlank = lk_iLiveLen > len ? lk_iLiveLen - len : 0;
+        const int n = std::snprintf(pcText, sizeof pcText, "\r%.*s%*s", len, pcLine, iBlank, "");
+        Write(pcText, n < TEXT_MAX ? n : TEXT_MAX - 1);
+        lk_iLiveLen = len;
+        lk_bOpen = true;
+    }
+    PlatLockGive(&lk_sLock);
+}
+
+void StderrLiveEnd(void)
+{
+    PlatLockTake(&lk_sLock);
+    if (lk_iLiveLen > 0) {
+        char pcText[TEXT_MAX];
+        const int n = std::snprintf(pcText, sizeof pcText, "\r%*s\r", lk_iLiveLen, "");
+        Write(pcText, n < TEXT_MAX ? n : TEXT_MAX - 1);
+        lk_iLiveLen = 0;
+        lk_bOpen = false;
+    }
+    PlatLockGive(&lk_sLock);
+}
+
+void StderrHold(void)
+{
+    PlatLockTake(&lk_sLock);
+    EndOpenLine();
+    lk_bHeld = true;
+    PlatLockGive(&lk_sLock);
+}
+
+void StderrResume(void)
+{
+    PlatLockTake(&lk_sLock);
+    lk_bHeld = false;
+    PlatLockGive(&lk_sLock);
+}

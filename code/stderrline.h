@@ -1,0 +1,30 @@
+// Standard error, which both threads write: failure messages and "Timeout",
+// debug lines and dots, the progress line, trace entries and the result
+// record. Everything goes through here under one lock, so that nothing lands
+// inside another's line. A line left open (debug dots, the live progress
+// line) is ended by anything that starts a line of its own.
+#pragma once
+
+// Writes len bytes that start a line of their own and end with a line end:
+// an open line is ended first. True when all of them were written.
+bool StderrLines(const char* pcText, int len);
+
+// A message or a debug line, formatted, on a line of its own (as StderrLines).
+[[gnu::format(printf, 1, 2)]] void StderrPrint(const char* pcFormat, ...);
+
+// Text that goes on the open line, such as a debug dot; a line end in it ends
+// the line.
+[[gnu::format(printf, 1, 2)]] void StderrContinue(const char* pcFormat, ...);
+
+// The live line of a terminal (the progress line): drawn over the one before
+// it, blanking what is left of a longer one. Not drawn while held.
+void StderrLive(const char* pcLine, int len);
+
+// The live line is blanked and the cursor put back to its start, so that a
+// line written next takes its place.
+void StderrLiveEnd(void);
+
+// Messages follow: an open line is ended, and the live line is not drawn
+// again until StderrResume.
+void StderrHold(void);
+void StderrResume(void);
