@@ -56,6 +56,42 @@ bool IsClosed(int fd)
     return handle == INVALID_HANDLE_VALUE || handle == nullptr || reinterpret_cast<intptr_t>(handle) == -2;
 }
 
+// The file identity by GetFileInformationByHandleEx's FileIdInfo class
+// (FILE_ID_INFO, from Windows 8 on), declared here as the headers declare it
+// only for programs that require Windows 8.
+constexpr int FILE_ID_INFO_CLASS = 18;
+struct FileIdInfo {
+    ULONGLONG ullVolume;
+    BYTE pucId[16];
+};
+
+bool ReadFileId(HANDLE handle, FileIdInfo* psInfo)
+{
+    return GetFileInformationByHandleEx(handle, static_cast<FILE_INFO_BY_HANDLE_CLASS>(FILE_ID_INFO_CLASS), psInfo,
+                                        sizeof(*psInfo)) != 0;
+}
+
+// True when both handles are open on one file: the same volume serial number
+// and file index (the C runtime's stat has no inode numbers here). Wine's
+// GetFileInformationByHandle fails on a handle that the process inherits
+// without a name, such as standard input redirected from a file by a Unix
+// shell, and tells no volume for it: FileIdInfo then gives the file numbers,
+// and a volume serial number of 0 counts as unknown, so that such a handle
+// still matches its file. A file of another volume with the same number is
+// then taken as the same too: refused rather than the input emptied.
+bool SameIdentity(HANDLE hOpen, HANDLE hNamed)
+{
+    BY_HANDLE_FILE_INFORMATION sOpen, sNamed;
+    if (GetFileInformationByHandle(hOpen, &sOpen) != 0 && GetFileInformationByHandle(hNamed, &sNamed) != 0)
+        return sOpen.dwVolumeSerialNumber == sNamed.dwVolumeSerialNumber &&
+               sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
+    FileIdInfo sOpenId, sNamedId;
+    if (!ReadFileId(hOpen, &sOpenId) || !ReadFileId(hNamed, &sNamedId))
+        return false;
+    const bool bVolume = sOpenId.ullVolume == sNamedId.ullVolume || sOpenId.ullVolume == 0 || sNamedId.ullVolume == 0;
+    return bVolume && std::memcmp(sOpenId.pucId, sNamedId.pucId, sizeof(sOpenId.pucId)) == 0;
+}
+
 DWORD WINAPI ThreadEntry(LPVOID pvBody)
 {
     reinterpret_cast<void (*)(void)>(pvBody)();
@@ -272,10 +308,7 @@ PlatFileKind PlatFileKindOf(int fd)
 
 bool PlatSameFile(int fd, const char* pcPath)
 {
-    // The C runtime's stat has no inode numbers here: the volume serial
-    // number and the file index tell one file.
-    BY_HANDLE_FILE_INFORMATION sOpen, sNamed;
-    if (IsClosed(fd) || GetFileInformationByHandle(OsHandle(fd), &sOpen) == 0)
+    if (IsClosed(fd))
         return false;
     // No access asked for: only the attributes are read; backup semantics
     // open a directory too.
@@ -283,10 +316,9 @@ bool PlatSameFile(int fd, const char* pcPath)
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
-    const bool bDone = GetFileInformationByHandle(hFile, &sNamed) != 0;
+    const bool bSame = SameIdentity(OsHandle(fd), hFile);
     CloseHandle(hFile);
-    return bDone && sOpen.dwVolumeSerialNumber == sNamed.dwVolumeSerialNumber &&
-           sOpen.nFileIndexHigh == sNamed.nFileIndexHigh && sOpen.nFileIndexLow == sNamed.nFileIndexLow;
+    return bSame;
 }
 
 int PlatAppendOpen(const char* pcPath)

@@ -63,16 +63,24 @@ class Env:
         self.work = args.work
         self.prefix = os.environ["WINEPREFIX"]
 
-    def run(self, exe, argv, stdin=b"", extra_env=None, timeout=60):
-        """Runs a Windows program in the work directory: (status, stdout, stderr, seconds)."""
+    def run(self, exe, argv, stdin=b"", extra_env=None, timeout=60, stdin_file=None):
+        """Runs a Windows program in the work directory: (status, stdout, stderr, seconds).
+
+        Standard input is a pipe that holds stdin, or with stdin_file that file of the
+        work directory itself, as a shell's < gives it.
+        """
         env = dict(os.environ, WINEDEBUG="-all", LANG="C.UTF-8")
         env.pop("LANGUAGE", None)
         env.pop("LC_ALL", None)
         env.pop("LC_MESSAGES", None)
         env.update(extra_env or {})
         start = time.monotonic()
-        r = subprocess.run([self.wine, exe] + argv, input=stdin, capture_output=True,
-                           cwd=self.work, env=env, timeout=timeout)
+        with contextlib.ExitStack() as stack:
+            redirect = {"input": stdin}
+            if stdin_file is not None:
+                redirect = {"stdin": stack.enter_context(open(os.path.join(self.work, stdin_file), "rb"))}
+            r = subprocess.run([self.wine, exe] + argv, capture_output=True, cwd=self.work, env=env,
+                               timeout=timeout, **redirect)
         return r.returncode, r.stdout, r.stderr, time.monotonic() - start
 
     def morlink_run(self, argv, **kw):
@@ -252,6 +260,27 @@ def morlink_failures(env, c):
         c.equal(f"{name}: status 255 and message", (status, text(err)),
                 (255, "programm error (i.e. false argument)\n"))
     c.equal("output that is the input: the input is left whole", env.read("job.prn"), b"job\r\n" * 100)
+    # Without -i, the file that standard input reads (Wine tells no volume for it):
+    # as the output, the trace file or the result record's file it is refused and
+    # left whole; another file beside it is written.
+    job = b"job\r\n" * 100
+    for name, argv in (("output that is standard input's file", ["-ojob.prn"]),
+                       ("output that is standard input's file by another name", ["-o.\\JOB.PRN"]),
+                       ("trace file that is standard input's file", ["-fjob.prn"]),
+                       ("record file that is standard input's file", ["-jjob.prn"])):
+        env.write("job.prn", job)
+        dev = Device(env, [])
+        status, _, err, _ = env.morlink_run(["-s127.0.0.1", dev.arg()] + argv, stdin_file="job.prn")
+        dev.proc.kill()
+        dev.proc.wait()
+        c.equal(f"{name}: status 255 and message, the file left whole",
+                (status, text(err).splitlines()[:1], env.read("job.prn") == job),
+                (255, ["programm error (i.e. false argument)"], True))
+    env.write("job.prn", job)
+    dev = Device(env, [])
+    status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-oanswer.bin"], stdin_file="job.prn")
+    c.equal("another output beside standard input's file: status, the job sent, the output written",
+            (status, dev.received() == job, env.read("answer.bin")), (0, True, b""))
     dev = Device(env, [])
     status, _, _, _ = env.morlink_run(["-s127.0.0.1", dev.arg(), "-iNUL", "-oNUL"])
     c.equal("the null device as input and output", (status, dev.received()), (0, b""))
