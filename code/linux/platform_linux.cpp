@@ -435,7 +435,8 @@ PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std:
 
 int PlatSend(PlatSocket sock, const void* pData, int len)
 {
-    return static_cast<int>(send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL));
+    return static_cast<int>(
+        RetryInterrupted([&] { return send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL); }));
 }
 
 int PlatSendFile(PlatSocket sock, int fd, int size)
@@ -450,8 +451,9 @@ int PlatSendFile(PlatSocket sock, int fd, int size)
 
 int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)
 {
-    return static_cast<int>(
-        sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, SockAddr(sAddr), sAddr.ulLen));
+    return static_cast<int>(RetryInterrupted([&] {
+        return sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, SockAddr(sAddr), sAddr.ulLen);
+    }));
 }
 
 int WaitReadableFd(int fd, std::uint64_t ullMilliseconds)
