@@ -390,19 +390,16 @@ void NetSetResolverError(int iResult)
         errno = RESOLVER_ERROR_BASE - iResult;
 }
 
-bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
-{
-    return connect(ToFd(sock), SockAddr(sAddr), sAddr.ulLen) == 0;
-}
-
 namespace {
 
-// Waits up to ullMilliseconds for a non-blocking connect to end; its outcome
-// (0 or an errno value).
+// Waits up to ullMilliseconds (PLAT_WAIT_FOREVER: without a limit) for a
+// connect under way to end; its outcome (0 or an errno value).
 int ConnectOutcome(int fd, std::uint64_t ullMilliseconds)
 {
     pollfd sPoll = {fd, POLLOUT, 0};
-    const int iWait = static_cast<int>(ullMilliseconds < INT32_MAX ? ullMilliseconds : INT32_MAX);
+    const int iWait = ullMilliseconds == PLAT_WAIT_FOREVER
+                          ? -1
+                          : static_cast<int>(ullMilliseconds < INT32_MAX ? ullMilliseconds : INT32_MAX);
     const int iReady = RetryInterrupted([&] { return poll(&sPoll, 1, iWait); });
     if (iReady == 0)
         return ETIMEDOUT;
@@ -413,7 +410,34 @@ int ConnectOutcome(int fd, std::uint64_t ullMilliseconds)
     return iError;
 }
 
+// Starts a connect: 0, EINPROGRESS while it is under way, or an errno value.
+// A signal that interrupts it leaves the attempt going on in the kernel, so
+// the call is made again: it then finds the attempt under way (EALREADY) or
+// done (EISCONN), or, where no attempt was left, makes one.
+int ConnectStart(int fd, const PlatAddr& sAddr)
+{
+    bool bInterrupted = false;
+    while (connect(fd, SockAddr(sAddr), sAddr.ulLen) != 0) {
+        if (errno != EINTR) {
+            if (bInterrupted && errno == EISCONN)
+                return 0;
+            return bInterrupted && errno == EALREADY ? EINPROGRESS : errno;
+        }
+        bInterrupted = true;
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
+{
+    int iError = ConnectStart(ToFd(sock), sAddr);
+    if (iError == EINPROGRESS)
+        iError = ConnectOutcome(ToFd(sock), PLAT_WAIT_FOREVER);
+    errno = iError;
+    return iError == 0;
+}
 
 PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds)
 {
@@ -421,7 +445,7 @@ PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std:
     const int iFlags = fcntl(fd, F_GETFL);
     if (iFlags == -1 || fcntl(fd, F_SETFL, iFlags | O_NONBLOCK) != 0)
         return PLAT_CONNECT_FAILED;
-    int iError = connect(fd, SockAddr(sAddr), sAddr.ulLen) == 0 ? 0 : errno;
+    int iError = ConnectStart(fd, sAddr);
     if (iError == EINPROGRESS)
         iError = ConnectOutcome(fd, ullMilliseconds);
     fcntl(fd, F_SETFL, iFlags);

@@ -264,4 +264,27 @@ TEST(Faults, SendGoesOnAfterASignal)
     close(afd[1]);
 }
 
+// A connect that waits for a listener whose queue is full is interrupted:
+// the attempt goes on in the kernel and is waited for, and the connection is
+// made once the listener has room (the link would end with status 252).
+TEST(Faults, ConnectGoesOnAfterASignal)
+{
+    RefusingPort sPort;
+    sPort.Listen(0);
+    PlatAddr sAddr{};
+    ASSERT_EQ(PlatResolve("127.0.0.1", sPort.Port(), &sAddr, 1), 1);
+    const PlatSocket first = PlatSocketOpen(false, sAddr);
+    ASSERT_TRUE(PlatConnect(first, sAddr));  // fills the queue
+    const PlatSocket second = PlatSocketOpen(false, sAddr);
+    bool bConnected = false;
+    {
+        Interrupter sSignal;
+        sSignal.Soon([&] { close(sPort.AcceptOne()); });
+        bConnected = PlatConnect(second, sAddr);
+    }
+    EXPECT_TRUE(bConnected) << std::strerror(errno);
+    PlatSocketClose(first);
+    PlatSocketClose(second);
+}
+
 }  // namespace
