@@ -233,7 +233,9 @@ int PlatAppendOpen(const char* pcPath)
 
 bool PlatAppendWrite(int fd, const void* pData, int len)
 {
-    return PlatWrite(fd, pData, len) == len;
+    // A write that the system cuts short is followed by the rest: a record
+    // cut in two is still whole in the file, where a cut one would stay broken.
+    return PlatWriteAll(PlatWrite, fd, pData, len) == len;
 }
 
 bool PlatIsTerminal(int fd)
