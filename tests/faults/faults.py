@@ -381,6 +381,8 @@ def check_morlink(r):
     if record and c["link"] == "udp" and c["confirm"]:
         r.rule(1, record.get("confirmed") is None, f"confirmed {record.get('confirmed')} over UDP", "6")
     serial_reads = c["device"] != "never reads"
+    # A slow device that reaches its time limit closes with the rest unread.
+    in_time = c["device"] != "reads slowly" or c["size"] <= c["limit"] * 500000
     if status == 0:
         want = expected_sent(c, r.data)
         got = r.received or b""
@@ -389,7 +391,7 @@ def check_morlink(r):
             got = got.rstrip(b" ") if got.rstrip(b" ").startswith(want) else got
         if c["link"] == "udp":
             r.rule(1, subsequence(got, want), f"device got {len(got)} bytes that were not sent in order")
-        elif (c["device"] in READERS and c["link"] != "serial") or (c["confirm"] and tcp) or \
+        elif (c["device"] in READERS and c["link"] != "serial" and in_time) or (c["confirm"] and tcp) or \
                 (serial_reads and c["link"] == "serial"):
             same = got == want or (ends and want.startswith(got))
             r.rule(1, same, f"device got {len(got)} bytes of {len(want)} (first difference at "
@@ -550,7 +552,7 @@ def main():
     print(f"faults: seed {seed}, {'the fixed list' if seconds is None else f'random cases for {seconds:.0f} s'}")
     table, passed, failed = {}, 0, 0
     # Most of a run is waiting for a time-out or the device: many run at once.
-    workers = 6 if seconds is None else 24
+    workers = 6 if seconds is None else 32
     with ThreadPoolExecutor(max_workers=workers) as pool:
         for r in bounded(pool, jobs(seconds, seed), 2 * workers):
             row = table.setdefault((r.point or "none", path_of(r.case, r.build)), [0, 0, 0, 0])
