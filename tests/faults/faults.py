@@ -133,8 +133,8 @@ def launch(argv, build, point, errno, prob, seed, tmp, stdin_data, slow, bound, 
     if not safe(argv):
         raise SystemExit("refused to start a command line without the simulated device: " + " ".join(argv))
     env = environment(build, point, errno, prob, seed, tmp)
-    if build == "release":
-        argv = ["fiu-run", "-x", "-f", ""] + argv
+    if build == "release":  # fiu-run sets FIU_ENABLE from its -c commands
+        argv = ["fiu-run", "-x", "-f", ""] + (["-c", env["FIU_ENABLE"]] if point else []) + argv
     t0 = time.monotonic()
     proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE if stdin_data is not None else subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=tmp)
