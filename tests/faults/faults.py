@@ -14,13 +14,13 @@ import json
 import os
 import random
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import tty
-import zlib
 from concurrent.futures import ThreadPoolExecutor
 
 RULES = {
@@ -60,21 +60,23 @@ PAK_MESSAGES = ("Failed to open file", "Wrong bin file!", "Problem writing file"
                 "Failed to write", "Error: You have to specify")
 TRACE_HEAD = re.compile(r"^\d+\.\d{6} (send|recv) (\d+)$")
 TRACE_DATA = re.compile(r"^([0-9a-f]{8})  ([0-9a-f ]{50})\|([\x20-\x7e]{1,16})\|$")
-OTHER_LINES = re.compile(r"^(\d+ bytes sent in \d+\.\d s \(\d+\.\d KiB/s\)|the result record cannot be written: .*"
+OTHER_LINES = re.compile(r"^(|\d+ bytes sent in \d+\.\d s \(\d+\.\d KiB/s\)|the result record cannot be written: .*"
                          r"|\.+|.*, Line \d+: -?\d+, -?\d+:|IP Address: .*|Send File: .*|\x01M.*\x17)$")
+HERE = os.path.dirname(os.path.abspath(__file__))
 SOH, ETB = "\\x01", "\\x17"
 TEXT, REPLY = f'send:{SOH}TD"hello"{ETB}', f"send:{SOH}AA0001{ETB}"
-# The device's behaviours as simulated device steps; L is its time limit in s.
+# The device's behaviours as simulated device steps; L is its time limit in s,
+# N the count of bytes that morlink is to send.
 DEVICES = {
-    "takes all": lambda L: [],
-    "closes early": lambda L: ["recv:100", "close"],
-    "resets": lambda L: ["recv:3000", "reset"],
-    "never reads": lambda L: ["stall"],
-    "reads slowly": lambda L: ["trickle:65536"],
-    "answers before": lambda L: [TEXT, "send:pre", REPLY],
-    "answers during": lambda L: ["recv:500", f'send:{SOH}TD"du', "sleep:30", f'send:ring"{ETB}x', REPLY],
-    "answers after": lambda L: ["quiet:300", f"send:{SOH}AOK;64{ETB}", "blob:64", f'send:{SOH}TD"unfin'],
-    "never closes": lambda L: ["quiet:300", f"hold:{L * 1000}"],
+    "takes all": lambda L, N: [],
+    "closes early": lambda L, N: ["recv:100", "close"],
+    "resets": lambda L, N: ["recv:3000", "reset"],
+    "never reads": lambda L, N: ["stall"],
+    "reads slowly": lambda L, N: ["trickle:65536"],
+    "answers before": lambda L, N: [TEXT, "send:pre", REPLY],
+    "answers during": lambda L, N: ["recv:500", f'send:{SOH}TD"du', "sleep:30", f'send:ring"{ETB}x', REPLY],
+    "answers after": lambda L, N: ["quiet:300", f"send:{SOH}AOK;64{ETB}", "blob:64", f'send:{SOH}TD"unfin'],
+    "never closes": lambda L, N: [f"recv:{N}", f"hold:{L * 1000}"],
 }
 # Devices that read everything and send nothing: without -e, only they are
 # sure to get every byte (an answer left unread makes the close a reset).
@@ -106,7 +108,7 @@ def safe(argv):
     return net or any(a.startswith("-c/dev/pts/") for a in argv)
 
 
-def environment(build, point, errno, prob, seed, tmp):
+def environment(build, point, errno, prob, seed):
     env = dict(os.environ, LC_ALL="C", LANGUAGE="")
     if point:
         what = f"name={point},failinfo={errno}"
@@ -117,8 +119,14 @@ def environment(build, point, errno, prob, seed, tmp):
     if build == "asan":
         env.update(FIU_CTRL_FIFO="", LD_PRELOAD=f"{ASAN_LIB} /usr/lib/fiu/fiu_run_preload.so "
                    "/usr/lib/fiu/fiu_posix_preload.so", ASAN_OPTIONS="detect_leaks=1:abort_on_error=0",
-                   LSAN_OPTIONS=f"suppressions={tmp}/lsan.supp:print_suppressions=0")
+                   LSAN_OPTIONS=f"suppressions={HERE}/lsan.supp:print_suppressions=0")
     return env
+
+
+def preload(build, env):
+    """fiu-run for the release build: it sets the enable variable from its -c command."""
+    return ["fiu-run", "-x", "-f", ""] + (["-c", env["FIU_ENABLE"]] if env["FIU_ENABLE"] else []) \
+        if build == "release" else []
 
 
 def reader(stream, out, slow):
@@ -132,9 +140,8 @@ def launch(argv, build, point, errno, prob, seed, tmp, stdin_data, slow, bound, 
     """Starts argv (under fiu-run, or with libasan first), feeds it, reads it; returns status, out, err, secs."""
     if not safe(argv):
         raise SystemExit("refused to start a command line without the simulated device: " + " ".join(argv))
-    env = environment(build, point, errno, prob, seed, tmp)
-    if build == "release":  # fiu-run sets FIU_ENABLE from its -c commands
-        argv = ["fiu-run", "-x", "-f", ""] + (["-c", env["FIU_ENABLE"]] if point else []) + argv
+    env = environment(build, point, errno, prob, seed)
+    argv = preload(build, env) + argv
     t0 = time.monotonic()
     proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE if stdin_data is not None else subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=tmp)
@@ -216,7 +223,7 @@ def morlink_case(rng, quick, link=None):
              confirm=rng.random() < 0.3, memcard=link != "tcp-pipe" and rng.random() < 0.15,
              trace=rng.choice(["", "", "file", "stderr"]), record=rng.choice(["", "file", "stderr"]),
              progress=rng.random() < 0.15, debug=rng.random() < 0.05, output=rng.random() < 0.3,
-             slow=rng.random() < 0.3, limit=3 if quick or rng.random() < 0.7 else 10)
+             slow=rng.random() < 0.3, limit=3 if quick or rng.random() < 0.8 else 10, wait=rng.choice([1, 2]))
     if c["link"] == "udp":
         c["limit"] = 2  # the device never sees an end: it stops taking datagrams then
     return c
@@ -236,7 +243,7 @@ def run_morlink(c, build, point, errno, prob, seed, tmp):
         thread = threading.Thread(target=pty_device, args=(master, c["device"], got, stop))
         thread.start()
     else:
-        steps = DEVICES[c["device"]](c["limit"])
+        steps = DEVICES[c["device"]](c["limit"], len(expected_sent(c, data)))
         dev = subprocess.Popen([BUILDS["release"] + "/tests/simdevice", "-w", str(c["limit"]), "-o",
                                 tmp + "/device", *(["-u"] if c["link"] == "udp" else []), *steps],
                                stdout=subprocess.PIPE, text=True)
@@ -244,7 +251,7 @@ def run_morlink(c, build, point, errno, prob, seed, tmp):
     if c["link"] != "tcp-pipe":
         argv.append("-i" + inp)
     opts = [c["receive"], "-l" if c["filter"] else "", c["mode"], "-t" if c["console"] else "",
-            "-e2" if c["confirm"] else "", "-aC:/FW/JOB.PRN" if c["memcard"] else "",
+            f"-e{c['wait']}" if c["confirm"] else "", "-aC:/FW/JOB.PRN" if c["memcard"] else "",
             {"": "", "file": "-f" + tmp + "/trace", "stderr": "-f"}[c["trace"]],
             {"": "", "file": "-j" + tmp + "/record", "stderr": "-j"}[c["record"]],
             "-g" if c["progress"] else "", "-d" if c["debug"] else "", "-o" + tmp + "/out" if c["output"] else ""]
@@ -252,7 +259,7 @@ def run_morlink(c, build, point, errno, prob, seed, tmp):
     # Waiting for ever by design: receiving without a time limit where no close
     # can come, and a serial send to a device that never reads.
     waits = (c["receive"] == "-r" and c["link"] in ("udp", "serial")) or (serial and c["device"] == "never reads")
-    bound = 3 if waits else c["limit"] + 3 + (2 if c["confirm"] else 0) + (5 if c["debug"] else 0) + \
+    bound = 3 if waits else c["limit"] + 3 + (c["wait"] if c["confirm"] else 0) + (5 if c["debug"] else 0) + \
         (1 if c["receive"] else 0) + c["size"] / 300000 + \
         (c["size"] / 100000 if c["slow"] and c["trace"] == "stderr" else 0)  # 4.5 bytes of trace a byte
     status, out, err, secs, late = launch(argv, build, point, errno, prob, seed, tmp,
@@ -272,10 +279,13 @@ def run_morlink(c, build, point, errno, prob, seed, tmp):
             dev.terminate()
             dev.wait()
         received = read(tmp + "/device")
+        if received is None and status == 0:
+            print(f"faults: the device of {argv} did not end in time", flush=True)
     r = Run(case=c, argv=argv, build=build, point=point, errno=errno, prob=prob, seed=seed, status=status, out=out,
             err=err, secs=secs, late=late, data=data, received=received, free=free, input_kept=read(inp) == data,
             output=read(tmp + "/out") if c["output"] else out, trace=read(tmp + "/trace"), record=read(tmp + "/record"))
     check_morlink(r)
+    r.clean = status == 0
     return r
 
 
@@ -450,7 +460,7 @@ def run_pakwrap(c, build, point, errno, prob, seed, tmp):
     argv = [BUILDS[build] + "/code/pakwrap/pakwrap", "in"] + (["/v"] if mode[0] == "/v" else ["out", *mode])
     status, out, err, secs, late = launch(argv, build, point, errno, prob, seed, tmp, None, c["slow"], 30, False)
     r = Run(case=c, argv=argv, build=build, point=point, errno=errno, prob=prob, seed=seed, status=status, out=out,
-            err=err, secs=secs, late=late)
+            err=err, secs=secs, late=late, data=data)
     written = read(tmp + "/out")
     text = (out + err).decode("latin-1")
     sanitizer = re.search(r"(AddressSanitizer|LeakSanitizer|runtime error:).*", text)
@@ -464,6 +474,7 @@ def run_pakwrap(c, build, point, errno, prob, seed, tmp):
         r.rule(2, any(line.startswith(PAK_MESSAGES) for line in out.decode("latin-1").split("\n")),
                f"status {status} without its message: {out[-200:]!r}")
     r.rule(4, err == b"", f"pakwrap wrote to standard error: {err[:200]!r}")
+    r.clean = status == ref_status
     if errno in (0, E.EINTR) and point:
         r.rule(5, status == ref_status and (status != 0 or mode[0] == "/v" or written == ref_out),
                f"status {status} where a run without failures gives {ref_status}")
@@ -480,8 +491,6 @@ def execute(job):
     """One job: a case with a failure point, and for a retried failure its twin without one."""
     c, build, point, errno, prob, seed = job
     with tempfile.TemporaryDirectory() as tmp:
-        with open(tmp + "/lsan.supp", "w") as f:
-            f.write("leak:fiu_run_preload.so\nleak:libfiu\n")
         run = run_pakwrap if c["program"] == "pakwrap" else run_morlink
         r = run(c, build, point, errno, prob, seed, tmp)
         if c["program"] == "morlink" and point and (errno == E.EINTR or point.endswith("reduce")) and \
@@ -536,9 +545,17 @@ def bounded(pool, stream, most):
 
 
 def describe(r):
-    how = f"{r.prob}" if r.prob else "onetime"
-    return (f"  point {r.point or 'none'} errno {r.errno} ({how}) seed {r.seed}, device {r.case.get('device') or '-'}"
-            f", status {r.status}, {r.secs:.1f} s\n  FIU_ENABLE as above; command: {' '.join(r.argv)}")
+    """The run's failure point and case, and a command line that runs it again by hand."""
+    env = environment(r.build, r.point, r.errno, r.prob, r.seed)
+    how = f"probability {r.prob}" if r.prob else "onetime"
+    steps = " ".join(DEVICES[r.case["device"]](r.case["limit"], len(expected_sent(r.case, r.data))))\
+        if r.case["program"] == "morlink" and r.case["link"] != "serial" else ""
+    names = ("FIU_PRNG_SEED",) if r.build == "release" else ("FIU_ENABLE", "FIU_PRNG_SEED", "FIU_CTRL_FIFO",
+                                                                "LD_PRELOAD", "ASAN_OPTIONS", "LSAN_OPTIONS")
+    fiu = " ".join(f"{k}={shlex.quote(env[k])}" for k in names if k in env)
+    return (f"  point {r.point or 'none'} errno {r.errno} ({how}) seed {r.seed}, input {r.case['size']} bytes"
+            f", device {r.case['device'] or '-'}"
+            f" ({steps}), status {r.status} after {r.secs:.1f} s\n  {fiu} {shlex.join(preload(r.build, env) + r.argv)}")
 
 
 def main():
@@ -563,12 +580,9 @@ def main():
                 for number, what in r.broken:
                     print(f"BROKEN rule {number} ({RULES[number]}): {what}")
                 print(describe(r))
-                if r.point:
-                    print(f"  FIU_ENABLE='{environment(r.build, r.point, r.errno, r.prob, r.seed, '')['FIU_ENABLE']}'"
-                          f" FIU_PRNG_SEED={r.seed}")
             else:
                 passed += 1
-                row[1 if r.status != 0 else 2] += 1
+                row[2 if r.clean else 1] += 1
     for (point, path), (runs, failing, clean, broken) in sorted(table.items()):
         print(f"{point:28} {path:28} {runs:5} runs, {failing:4} failed as they should, "
               f"{clean:4} ended as without failures, {broken} rules broken")
