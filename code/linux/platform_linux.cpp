@@ -348,7 +348,10 @@ void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullS
     std::uint64_t ullProgress = PlatNowMs();
     while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
         pollfd sPoll = {fd, static_cast<short>(pfnDiscard != nullptr ? POLLIN : 0), 0};
-        poll(&sPoll, 1, 10);
+        // A poll that fails other than by a signal cannot watch the connection
+        // (nor see its reset): waiting on would only spin until the stall limit.
+        if (poll(&sPoll, 1, 10) < 0 && errno != EINTR)
+            break;
         // A reset connection acknowledges nothing more: its unacknowledged
         // end would keep the count above zero until the stall limit.
         if ((sPoll.revents & POLLERR) != 0)
