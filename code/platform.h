@@ -132,8 +132,9 @@ bool PlatSameFile(int fd, const char* pcPath);
 // piece, also when other processes append to the same file at once.
 int PlatAppendOpen(const char* pcPath);
 
-// One write of all len bytes to the end of a file opened by PlatAppendOpen:
-// false when it failed or was short (the last error tells).
+// One write of all len bytes to the end of a file opened by PlatAppendOpen,
+// and, where the system writes fewer, further writes of the rest: false when
+// one failed (the last error tells).
 bool PlatAppendWrite(int fd, const void* pData, int len);
 
 // Lets a pipe open on fd hold up to size bytes, so that its writer and reader

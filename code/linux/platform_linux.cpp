@@ -233,7 +233,9 @@ int PlatAppendOpen(const char* pcPath)
 
 bool PlatAppendWrite(int fd, const void* pData, int len)
 {
-    return PlatWrite(fd, pData, len) == len;
+    // A write that the system cuts short is followed by the rest: a record
+    // cut in two is still whole in the file, where a cut one would stay broken.
+    return PlatWriteAll(PlatWrite, fd, pData, len) == len;
 }
 
 bool PlatIsTerminal(int fd)
@@ -346,7 +348,10 @@ void PlatSocketFlush(PlatSocket sock, PlatReadNow pfnDiscard, std::uint64_t ullS
     std::uint64_t ullProgress = PlatNowMs();
     while (iLeft > 0 && PlatNowMs() - ullProgress < ullStallMs) {
         pollfd sPoll = {fd, static_cast<short>(pfnDiscard != nullptr ? POLLIN : 0), 0};
-        poll(&sPoll, 1, 10);
+        // A poll that fails other than by a signal cannot watch the connection
+        // (nor see its reset): waiting on would only spin until the stall limit.
+        if (poll(&sPoll, 1, 10) < 0 && errno != EINTR)
+            break;
         // A reset connection acknowledges nothing more: its unacknowledged
         // end would keep the count above zero until the stall limit.
         if ((sPoll.revents & POLLERR) != 0)
@@ -390,19 +395,16 @@ void NetSetResolverError(int iResult)
         errno = RESOLVER_ERROR_BASE - iResult;
 }
 
-bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
-{
-    return connect(ToFd(sock), SockAddr(sAddr), sAddr.ulLen) == 0;
-}
-
 namespace {
 
-// Waits up to ullMilliseconds for a non-blocking connect to end; its outcome
-// (0 or an errno value).
+// Waits up to ullMilliseconds (PLAT_WAIT_FOREVER: without a limit) for a
+// connect under way to end; its outcome (0 or an errno value).
 int ConnectOutcome(int fd, std::uint64_t ullMilliseconds)
 {
     pollfd sPoll = {fd, POLLOUT, 0};
-    const int iWait = static_cast<int>(ullMilliseconds < INT32_MAX ? ullMilliseconds : INT32_MAX);
+    const int iWait = ullMilliseconds == PLAT_WAIT_FOREVER
+                          ? -1
+                          : static_cast<int>(ullMilliseconds < INT32_MAX ? ullMilliseconds : INT32_MAX);
     const int iReady = RetryInterrupted([&] { return poll(&sPoll, 1, iWait); });
     if (iReady == 0)
         return ETIMEDOUT;
@@ -413,7 +415,34 @@ int ConnectOutcome(int fd, std::uint64_t ullMilliseconds)
     return iError;
 }
 
+// Starts a connect: 0, EINPROGRESS while it is under way, or an errno value.
+// A signal that interrupts it leaves the attempt going on in the kernel, so
+// the call is made again: it then finds the attempt under way (EALREADY) or
+// done (EISCONN), or, where no attempt was left, makes one.
+int ConnectStart(int fd, const PlatAddr& sAddr)
+{
+    bool bInterrupted = false;
+    while (connect(fd, SockAddr(sAddr), sAddr.ulLen) != 0) {
+        if (errno != EINTR) {
+            if (bInterrupted && errno == EISCONN)
+                return 0;
+            return bInterrupted && errno == EALREADY ? EINPROGRESS : errno;
+        }
+        bInterrupted = true;
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool PlatConnect(PlatSocket sock, const PlatAddr& sAddr)
+{
+    int iError = ConnectStart(ToFd(sock), sAddr);
+    if (iError == EINPROGRESS)
+        iError = ConnectOutcome(ToFd(sock), PLAT_WAIT_FOREVER);
+    errno = iError;
+    return iError == 0;
+}
 
 PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std::uint64_t ullMilliseconds)
 {
@@ -421,7 +450,7 @@ PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std:
     const int iFlags = fcntl(fd, F_GETFL);
     if (iFlags == -1 || fcntl(fd, F_SETFL, iFlags | O_NONBLOCK) != 0)
         return PLAT_CONNECT_FAILED;
-    int iError = connect(fd, SockAddr(sAddr), sAddr.ulLen) == 0 ? 0 : errno;
+    int iError = ConnectStart(fd, sAddr);
     if (iError == EINPROGRESS)
         iError = ConnectOutcome(fd, ullMilliseconds);
     fcntl(fd, F_SETFL, iFlags);
@@ -435,7 +464,8 @@ PlatConnectResult PlatConnectWithin(PlatSocket sock, const PlatAddr& sAddr, std:
 
 int PlatSend(PlatSocket sock, const void* pData, int len)
 {
-    return static_cast<int>(send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL));
+    return static_cast<int>(
+        RetryInterrupted([&] { return send(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL); }));
 }
 
 int PlatSendFile(PlatSocket sock, int fd, int size)
@@ -450,8 +480,9 @@ int PlatSendFile(PlatSocket sock, int fd, int size)
 
 int PlatSendTo(PlatSocket sock, const void* pData, int len, const PlatAddr& sAddr)
 {
-    return static_cast<int>(
-        sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, SockAddr(sAddr), sAddr.ulLen));
+    return static_cast<int>(RetryInterrupted([&] {
+        return sendto(ToFd(sock), pData, static_cast<std::size_t>(len), MSG_NOSIGNAL, SockAddr(sAddr), sAddr.ulLen);
+    }));
 }
 
 int WaitReadableFd(int fd, std::uint64_t ullMilliseconds)

@@ -55,7 +55,10 @@ int PortFd(PlatSerial hPort)
 // not hold the open. -1 on failure, with the last error set.
 int OpenPort(const char* pcPath)
 {
-    int fd = open(pcPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd;
+    do
+        fd = open(pcPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0)

@@ -19,9 +19,11 @@ bool RewindFile(int iFd)
     return SeekFile(iFd, 0, SEEK_SET) == 0;
 }
 
+// A close that a signal interrupts has still closed the file (Linux frees the
+// descriptor first), and a local file's data are written: no failure.
 bool CloseFile(int iFd)
 {
-    return close(iFd) == 0;
+    return close(iFd) == 0 || errno == EINTR;
 }
 
 int ReadBlock(int iFd, const Block& sBlock)

@@ -6,18 +6,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 // Inputs of 2 GiB and more are measured and rewound with the 64-bit offsets
 // that the build asks for (_FILE_OFFSET_BITS).
 static_assert(sizeof(off_t) >= 8, "64-bit file offsets needed");
 
+namespace {
+
+// Opens again when a signal interrupts the open.
+int OpenFile(const char* pcName, int iFlags)
+{
+    int iFd;
+    do
+        iFd = open(pcName, iFlags | O_CLOEXEC, 0666);
+    while (iFd < 0 && errno == EINTR);
+    return iFd;
+}
+
+}  // namespace
+
 int OpenInput(const char* pcName)
 {
-    return open(pcName, O_RDONLY | O_CLOEXEC);
+    return OpenFile(pcName, O_RDONLY);
 }
 
 int OpenOutput(const char* pcName)
 {
-    return open(pcName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return OpenFile(pcName, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 long long SeekFile(int iFd, long long llOffset, int iWhence)

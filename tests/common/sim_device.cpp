@@ -409,9 +409,9 @@ RefusingPort::~RefusingPort()
     close(m_fd);
 }
 
-void RefusingPort::Listen()
+void RefusingPort::Listen(int iBacklog)
 {
-    if (listen(m_fd, 4) != 0)
+    if (listen(m_fd, iBacklog) != 0)
         throw std::runtime_error("listen failed");
 }
 

@@ -140,10 +140,12 @@ public:
     ~RefusingPort();
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t Port() const { return m_usPort; }
     std::string PortArg() const { return "-p" + std::to_string(m_usPort); }
-    // From now on the port takes connections (a device that has come up);
-    // Accept() reads all of the first one, AcceptOne() hands it over.
-    void Listen();
+    // From now on the port takes connections (a device that has come up),
+    // iBacklog of them queued before accept; Accept() reads all of the first
+    // one, AcceptOne() hands it over.
+    void Listen(int iBacklog = 4);
     std::string Accept();
     int AcceptOne();
 

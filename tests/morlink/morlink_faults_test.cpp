@@ -3,14 +3,21 @@
 // must, without spinning and without hanging.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "morlink_talk.h"
 #include "morlink_test_util.h"
+#include "platform.h"
 #include "sim_device.h"
 
 namespace {
@@ -196,6 +203,88 @@ TEST(Faults, WaitingForADeviceEndsAtOnceOnASignal)
             EXPECT_LT(r.dCpu, 0.5) << "waiting must not use the processor";
         }
     }
+}
+
+// A signal with a handler installed without SA_RESTART, as a program that
+// hosts the link code may have: a call that it interrupts fails with EINTR.
+class Interrupter {
+public:
+    Interrupter()
+    {
+        struct sigaction sAction {};
+        sAction.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &sAction, &m_sOld);
+    }
+    ~Interrupter()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        sigaction(SIGUSR1, &m_sOld, nullptr);
+    }
+    Interrupter(const Interrupter&) = delete;
+    Interrupter& operator=(const Interrupter&) = delete;
+    // After 200 ms the calling thread gets the signal; 200 ms later fnThen runs.
+    template <typename Then>
+    void Soon(Then fnThen)
+    {
+        m_thread = std::thread([this, fnThen, tTarget = pthread_self()] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            pthread_kill(tTarget, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            fnThen();
+        });
+    }
+
+private:
+    struct sigaction m_sOld {};
+    std::thread m_thread;
+};
+
+// A send that waits for room is interrupted before it has sent anything: it
+// sends again rather than failing (the link would end with status 251).
+TEST(Faults, SendGoesOnAfterASignal)
+{
+    int afd[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, afd), 0);
+    char acBlock[4096] = {};
+    while (send(afd[0], acBlock, sizeof acBlock, MSG_DONTWAIT) > 0) {
+    }
+    int n = 0;
+    {
+        Interrupter sSignal;
+        sSignal.Soon([&] {
+            char acSink[65536];
+            while (recv(afd[1], acSink, sizeof acSink, MSG_DONTWAIT) > 0) {
+            }
+        });
+        n = PlatSend(afd[0], acBlock, sizeof acBlock);
+    }
+    EXPECT_EQ(n, static_cast<int>(sizeof acBlock)) << std::strerror(errno);
+    close(afd[0]);
+    close(afd[1]);
+}
+
+// A connect that waits for a listener whose queue is full is interrupted:
+// the attempt goes on in the kernel and is waited for, and the connection is
+// made once the listener has room (the link would end with status 252).
+TEST(Faults, ConnectGoesOnAfterASignal)
+{
+    RefusingPort sPort;
+    sPort.Listen(0);
+    PlatAddr sAddr{};
+    ASSERT_EQ(PlatResolve("127.0.0.1", sPort.Port(), &sAddr, 1), 1);
+    const PlatSocket first = PlatSocketOpen(false, sAddr);
+    ASSERT_TRUE(PlatConnect(first, sAddr));  // fills the queue
+    const PlatSocket second = PlatSocketOpen(false, sAddr);
+    bool bConnected = false;
+    {
+        Interrupter sSignal;
+        sSignal.Soon([&] { close(sPort.AcceptOne()); });
+        bConnected = PlatConnect(second, sAddr);
+    }
+    EXPECT_TRUE(bConnected) << std::strerror(errno);
+    PlatSocketClose(first);
+    PlatSocketClose(second);
 }
 
 }  // namespace
