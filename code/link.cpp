@@ -9,6 +9,7 @@
 #include "linkops.h"
 #include "netlink.h"
 #include "record.h"
+#include "rfc2217link.h"
 #include "seriallink.h"
 #include "settings.h"
 #include "trace.h"
@@ -102,7 +103,9 @@ LinkReadNow DropReader(void)
 
 const LinkOps* ChosenLink(void)
 {
-    return lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    if (lk_itfUsed != 0)
+        return IsPortServer(lk_pcSerialPath) ? &gl_sPortServerLink : &gl_sSerialLink;
+    return lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
 }
 
 }  // namespace
