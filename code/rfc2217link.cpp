@@ -175,6 +175,15 @@ bool ReadOpening(std::uint64_t ullDeadline)
     return true;
 }
 
+// A send failed: the server has closed the connection (a busy port's text
+// and a close). What it sent before is read for the report; false.
+bool ReadToClose(std::uint64_t ullDeadline)
+{
+    while (ReadOpening(ullDeadline)) {
+    }
+    return false;
+}
+
 // The options are agreed: COM-PORT-OPTION on our side, BINARY both ways.
 // A refusal of either ends the process.
 bool OptionsAgreed(void)
@@ -211,8 +220,9 @@ void CheckReplies(const Setting* psSettings)
 }
 
 // The settings, then DTR and RTS off, best effort: their replies are not
-// waited for, since servers of lines without them do not answer.
-void SendSettings(const Setting* psSettings)
+// waited for, since servers of lines without them do not answer. False when
+// they cannot be sent.
+bool SendSettings(const Setting* psSettings)
 {
     unsigned char puc[(SETTINGS + 2) * TELNET_SETTING_SIZE];
     int n = 0;
@@ -220,8 +230,7 @@ void SendSettings(const Setting* psSettings)
         n += TelnetSetting(psSettings[i].ucCommand, psSettings[i].ulValue, puc + n);
     n += TelnetSetting(COM_SET_CONTROL, COM_DTR_OFF, puc + n);
     n += TelnetSetting(COM_SET_CONTROL, COM_RTS_OFF, puc + n);
-    if (!SendAll(puc, n))
-        HandleError(ERR_SERIAL, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    return SendAll(puc, n);
 }
 
 // Options, then settings, each waited for, on a fresh connection: false when
@@ -234,11 +243,12 @@ bool Negotiate(const Setting* psSettings)
     const int n = TelnetStart(&lk_sCodec, puc);
     const std::uint64_t ullDeadline = PlatNowMs() + ANSWER_MS;
     if (!SendAll(puc, n))
-        HandleError(ERR_SERIAL, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+        return ReadToClose(ullDeadline);
     while (!OptionsAgreed())
         if (!ReadOpening(ullDeadline))
             return false;
-    SendSettings(psSettings);
+    if (!SendSettings(psSettings))
+        return ReadToClose(ullDeadline);
     while (!AllReplied())
         if (!ReadOpening(ullDeadline))
             return false;
@@ -268,6 +278,9 @@ void OpenPortServer(void)
     for (;;) {
         ConnectNetwork(lk_pcHost, lk_usPort, psClock);
         lk_socket = NetworkSocket();
+        // An answer sent just before the settings must not hold them back
+        // until the server acknowledges it.
+        PlatSocketNoDelay(lk_socket);
         if (Negotiate(psSettings))
             return;
         ServerClosed(psClock);
@@ -373,11 +386,11 @@ bool ConfirmPortServer(std::uint64_t ullMs, LinkReadNow pfnRead)
     if (!SendAll(puc, TelnetSetting(COM_SET_BAUDRATE, 0, puc)))
         HandleError(ERR_SEND, ERR_SEND, __FILE__, __LINE__, nullptr);
     for (;;) {
-        if (lk_ulBaudReplies.load() != ulBefore)
-            return true;
         const std::uint64_t ullNow = PlatNowMs();
-        if (ullNow >= ullEnd)
-            return false;
+        if (lk_ulBaudReplies.load() != ulBefore || ullNow >= ullEnd) {
+            lk_bConfirming = false;
+            return lk_ulBaudReplies.load() != ulBefore;
+        }
         const std::uint64_t ullLeft = ullEnd - ullNow;
         if (lk_bRecv && !lk_bReceiverGone) {
             PlatSleep(ullLeft < CONFIRM_POLL_MS ? ullLeft : CONFIRM_POLL_MS);
