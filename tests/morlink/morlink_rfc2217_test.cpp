@@ -486,8 +486,9 @@ TEST(PortServerFaults, EachFailureNamedAndEnded)
     }
 }
 
-// Telnet commands among the device's bytes never reach the output; the offer
-// among them is refused once.
+// Device bytes that come while the link opens are received first; Telnet
+// commands among the device's bytes never reach the output; the offer among
+// them is refused once.
 TEST(PortServerFaults, CommandsAmongTheDataAreTakenOut)
 {
     ScratchDir dir;
@@ -502,7 +503,7 @@ TEST(PortServerFaults, CommandsAmongTheDataAreTakenOut)
     RunResult r = RunArgs({"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-r2"});
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.err, "Timeout\n");
-    EXPECT_EQ(r.out, std::string("ab\xff\r\0cd\xff", 8));
+    EXPECT_EQ(r.out, std::string("<\xff>ab\xff\r\0cd\xff", 11));
     // The server logs what it got once the connection has ended.
     const Clock::time_point tEnd = Clock::now() + std::chrono::seconds(20);
     while (ReadFile(dir.Path("log")).find("closed\n") == std::string::npos && Clock::now() < tEnd)

@@ -12,8 +12,9 @@ and replies to every setting with its value; the modes break it:
   busy       "Port already in use" and a close, at once
   busy-once  so for the first connection, well-behaved for the next
   query      closes on the baud rate question (the value 0)
-  chatty     sends device bytes mixed with Telnet commands once the settings
-             are replied, then logs every command it gets
+  chatty     sends device bytes at once, before any answer, and more mixed
+             with Telnet commands once the settings are replied, then logs
+             every command it gets
 LOG gets one line per connection's end, and in chatty mode the commands.
 """
 import socket
@@ -82,6 +83,8 @@ def answer(mode, verb, value):
 def serve(conn, mode, log):
     state = []
     replies = 0
+    if mode == "chatty":
+        conn.sendall(bytes([ord("<"), IAC, IAC, ord(">")]))
     while True:
         data = conn.recv(65536)
         if not data:
