@@ -385,7 +385,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, PortServer, ::testing::Values(SER2NET, PORT_MA
                              return sInfo.param == SER2NET ? "ser2net" : "PortManager";
                          });
 
-TEST(Ser2net, MebibyteArrivesWhole)
+TEST(Ser2net, FramesAndAMebibyteArriveWhole)
 {
     PtyPair pty;
     ScratchDir dir;
@@ -394,12 +394,16 @@ TEST(Ser2net, MebibyteArrivesWhole)
     ASSERT_TRUE(pServer != nullptr) << ReadFile(dir.Path("log"));
     Device device(pty.Master());
     const std::string input = Noise(1 << 20, 31) + TelnetHardBytes(4);
+    // The remote console's frames (named for the serial link) with 0xFF as
+    // their start byte go first.
+    const std::string frames = "\xffRCRA--r1\x17\xffRCRB--r1\x17\xffTK\x17\xffTD\x17";
     RunSetup sSetup;
-    sSetup.args = {"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-b115200", "-e30"};
+    sSetup.args = {"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-b115200", "-e30",
+                   "-t",          "-nFF17"};
     sSetup.input = input;
     RunResult r = RunMorlink(sSetup);
     EXPECT_EQ(r.iStatus, 0) << r.err;
-    EXPECT_TRUE(device.WaitFor(input.size(), 60) == input);
+    EXPECT_TRUE(device.WaitFor(frames.size() + input.size(), 60) == frames + input);
 }
 
 // A value that names no server, or settings that a local port refuses: 240
