@@ -33,16 +33,18 @@ void Answer(TelnetCodec* psCodec, unsigned char ucVerb, unsigned char ucOption)
     psCodec->iAnswer += PutCommand(psCodec->pucAnswer + psCodec->iAnswer, ucVerb, ucOption);
 }
 
-// One side's answer to a request of the server (WILL or DO; bWants: this
-// side takes the option there) or its refusal (WONT or DONT), by the state
-// of that side: an answer only where the state changes and the server has
-// not just answered a request of ours, so that no answer can start a loop.
-void Negotiate(TelnetCodec* psCodec, TelnetQ* peQ, std::uint8_t* pui8Refused, bool bOn, bool bWants,
-               unsigned char ucOption)
+// The answer of one side (bUs: ours, WILL and WONT; else the server's, DO
+// and DONT) to the server's request (bOn: DO or WILL) or refusal, by that
+// side's state: an answer only where the state changes and the server has not
+// just answered a request of ours, so that no answer can start a loop. bWants:
+// this side takes the option there.
+void Negotiate(TelnetCodec* psCodec, bool bUs, bool bOn, bool bWants, unsigned char ucOption)
 {
     const int i = OptionIndex(ucOption);
-    const unsigned char ucYes = peQ == psCodec->peUs ? TELNET_WILL : TELNET_DO;
-    const unsigned char ucNo = peQ == psCodec->peUs ? TELNET_WONT : TELNET_DONT;
+    TelnetQ* peQ = bUs ? psCodec->peUs : psCodec->peHim;
+    std::uint8_t* pui8Refused = bUs ? &psCodec->ui8RefusedUs : &psCodec->ui8RefusedHim;
+    const unsigned char ucYes = bUs ? TELNET_WILL : TELNET_DO;
+    const unsigned char ucNo = bUs ? TELNET_WONT : TELNET_DONT;
     if (i == TELNET_OPTS || !bWants) {
         if (bOn)
             Answer(psCodec, ucNo, ucOption);
@@ -66,10 +68,8 @@ void Negotiate(TelnetCodec* psCodec, TelnetQ* peQ, std::uint8_t* pui8Refused, bo
 void TakeVerb(TelnetCodec* psCodec, unsigned char ucVerb, unsigned char ucOption)
 {
     const bool bOn = ucVerb == TELNET_WILL || ucVerb == TELNET_DO;
-    if (ucVerb == TELNET_DO || ucVerb == TELNET_DONT)
-        Negotiate(psCodec, psCodec->peUs, &psCodec->ui8RefusedUs, bOn, true, ucOption);
-    else
-        Negotiate(psCodec, psCodec->peHim, &psCodec->ui8RefusedHim, bOn, ucOption != TELNET_COM_PORT, ucOption);
+    const bool bUs = ucVerb == TELNET_DO || ucVerb == TELNET_DONT;
+    Negotiate(psCodec, bUs, bOn, bUs || ucOption != TELNET_COM_PORT, ucOption);
 }
 
 // A reply of the server to a setting: the command plus COM_REPLY, then the
