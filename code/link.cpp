@@ -8,6 +8,7 @@
 #include "ending.h"
 #include "errors.h"
 #include "netlink.h"
+#include "rfc2217link.h"
 #include "seriallink.h"
 #include "settings.h"
 #include "stderrline.h"
@@ -69,7 +70,9 @@ LinkReadNow DropReader(void)
 
 const LinkOps* ChosenLink(void)
 {
-    return lk_itfUsed != 0 ? &gl_sSerialLink : lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
+    if (lk_itfUsed != 0)
+        return IsPortServer(lk_pcSerialPath) ? &gl_sPortServerLink : &gl_sSerialLink;
+    return lk_bUDP ? &gl_sUdpLink : &gl_sTcpLink;
 }
 
 const LinkOps* LinkInUse(void)

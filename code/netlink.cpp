@@ -24,11 +24,11 @@ PlatAddr lk_sAddrs[PLAT_ADDR_MAX];
 int lk_iAddrs;
 int lk_iShown = -1;  // the address that the debug line named last
 
-// The device's addresses: lk_pcServer as an address, else resolved as a host
-// name; a name that does not resolve ends the process (253).
-void ResolveServer(void)
+// The device's addresses: pcHost as an address, else resolved as a host name;
+// a name that does not resolve ends the process (253).
+void ResolveServer(const char* pcHost, std::uint16_t usPort)
 {
-    lk_iAddrs = PlatResolve(lk_pcServer, static_cast<std::uint16_t>(lk_iPort & 0xFFFF), lk_sAddrs, PLAT_ADDR_MAX);
+    lk_iAddrs = PlatResolve(pcHost, usPort, lk_sAddrs, PLAT_ADDR_MAX);
     if (lk_iAddrs == 0)
         HandleError(ERR_RESOLVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
@@ -73,18 +73,17 @@ bool ConnectOnce(const RetryClock* psClock)
     return false;
 }
 
-// TCP: the first address that takes the connection. With -w, a device that
-// cannot be reached is tried again until the time is up.
-void Connect(void)
+// TCP: the first address that takes the connection. With psClock (-w), a
+// device that cannot be reached is tried again until its time is up.
+void Connect(RetryClock* psClock)
 {
-    if (lk_ulWaitSeconds == 0) {
+    if (psClock == nullptr) {
         if (!ConnectOnce(nullptr))
             HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
         return;
     }
-    RetryClock sClock = RetryStart(lk_ulWaitSeconds);
-    while (!ConnectOnce(&sClock))
-        if (!RetryPause(&sClock))
+    while (!ConnectOnce(psClock))
+        if (!RetryPause(psClock))
             HandleError(ERR_CONNECT, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
 }
 
@@ -317,12 +316,22 @@ void InitNetwork(void)
     int iResult = PlatNetStartup();
     if (iResult != 0)
         HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
-    ResolveServer();
+    ResolveServer(lk_pcServer, static_cast<std::uint16_t>(lk_iPort & 0xFFFF));
     // UDP stays unconnected: every block goes to the first address as a datagram.
-    if (lk_bUDP)
+    if (lk_bUDP) {
         OpenSocket(0, true);
-    else
-        Connect();
+        return;
+    }
+    RetryClock sClock = RetryStart(lk_ulWaitSeconds);
+    Connect(lk_ulWaitSeconds != 0 ? &sClock : nullptr);
+}
+
+void ConnectNetwork(const char* pcHost, std::uint16_t usPort, RetryClock* psClock)
+{
+    if (PlatNetStartup() != 0)
+        HandleError(ERR_NETWORK, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
+    ResolveServer(pcHost, usPort);
+    Connect(psClock);
 }
 
 void CloseNetwork(void)

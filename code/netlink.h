@@ -5,6 +5,7 @@
 
 #include "linkops.h"
 #include "platform.h"
+#include "retry.h"
 
 extern const LinkOps gl_sTcpLink;
 extern const LinkOps gl_sUdpLink;
@@ -14,6 +15,12 @@ extern const LinkOps gl_sUdpLink;
 // is up), or with lk_bUDP an unconnected UDP socket for its first address.
 // Failures end the process.
 void InitNetwork(void);
+
+// A TCP connection to port usPort of pcHost for a link that speaks its own
+// protocol on it (the port server link): resolved and connected as the TCP
+// link's, tried again while psClock (-w) has time, at once without it; the
+// socket is NetworkSocket(), closed by CloseNetwork. Failures end the process.
+void ConnectNetwork(const char* pcHost, std::uint16_t usPort, RetryClock* psClock);
 
 // Closes the network socket if one is open, at once.
 void CloseNetwork(void);

@@ -325,6 +325,8 @@ void Usage(const char* pcName)
                 DEFAULT_WAIT_SECONDS);
     std::printf(gettext("-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
                         "               (i.e. -s::1)\n"));
+    std::printf(gettext("-crfc2217://HOST:PORT:  The serial port of a port server (RFC 2217),\n"
+                        "               HOST as -s takes it (i.e. -crfc2217://[::1]:2217)\n"));
 }
 
 }  // namespace

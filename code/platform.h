@@ -178,6 +178,11 @@ PlatSendState PlatSocketSendState(PlatSocket sock);
 // another thread still using it meets an error rather than a reused descriptor.
 void PlatSocketShutdown(PlatSocket sock);
 
+// Sends every small piece on a connection at once instead of holding it until
+// the peer has acknowledged the last one: for a link whose short commands
+// wait for short replies. False when the system refuses.
+bool PlatSocketNoDelay(PlatSocket sock);
+
 // The addresses of pcHost with port usPort, in the order to try them, into
 // psAddrs (at most iMax): a dotted IPv4 address as it stands; an IPv6 address
 // (also with a scope, fe80::1%eth0); else the host name's IPv4 addresses, or

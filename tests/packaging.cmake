@@ -23,6 +23,8 @@ if(TOOLS_BASH)
       [ "${COMPREPLY[*]}" = "-w" ]
       COMP_WORDS=(morlink -icompletions/pak); COMP_CWORD=1; _morlink
       [ "${COMPREPLY[*]}" = "-icompletions/pakwrap" ]
+      COMP_WORDS=(morlink -cr); COMP_CWORD=1; _morlink
+      [ "${COMPREPLY[*]}" = "-crfc2217://" ]
       source completions/pakwrap
       COMP_WORDS=(pakwrap a b /m); COMP_CWORD=3; _pakwrap
       [ "${COMPREPLY[*]}" = "/m=" ]

@@ -6,6 +6,7 @@
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
@@ -386,6 +387,12 @@ PlatSendState PlatSocketSendState(PlatSocket sock)
 void PlatSocketShutdown(PlatSocket sock)
 {
     shutdown(ToFd(sock), SHUT_RDWR);
+}
+
+bool PlatSocketNoDelay(PlatSocket sock)
+{
+    const int iOn = 1;
+    return setsockopt(ToFd(sock), IPPROTO_TCP, TCP_NODELAY, &iOn, sizeof iOn) == 0;
 }
 
 void NetSetResolverError(int iResult)

@@ -437,6 +437,12 @@ void PlatSocketShutdown(PlatSocket sock)
     shutdown(ToSocket(sock), SD_BOTH);
 }
 
+bool PlatSocketNoDelay(PlatSocket sock)
+{
+    const BOOL bOn = TRUE;
+    return setsockopt(ToSocket(sock), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bOn), sizeof bOn) == 0;
+}
+
 void NetSetResolverError(int iResult)
 {
     // The result is a Windows sockets error code.

@@ -60,3 +60,17 @@ if(MORLINK_XGETTEXT AND MORLINK_MSGCMP)
       -DCHECK=${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_check.cmake
       -P ${CMAKE_CURRENT_SOURCE_DIR}/morlink/morlink_catalogue_subfolder.cmake)
 endif()
+
+# The port server link (-crfc2217://): its Telnet codec, and the real binary
+# against port servers on 127.0.0.1 that drive pseudo-terminals.
+add_executable(morlink_rfc2217_tests
+  morlink/morlink_telnet_test.cpp morlink/morlink_rfc2217_test.cpp
+  morlink/morlink_test_util.cpp morlink/morlink_serial_pty.cpp morlink/morlink_serial_speed.cpp common/run_process.cpp
+  common/scratch_dir.cpp)
+target_include_directories(morlink_rfc2217_tests PRIVATE common morlink)
+target_link_libraries(morlink_rfc2217_tests PRIVATE morlink_core GTest::gtest_main Threads::Threads util)
+target_compile_definitions(morlink_rfc2217_tests PRIVATE MORLINK_BIN="$<TARGET_FILE:morlink>"
+                           MORLINK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+add_dependencies(morlink_rfc2217_tests morlink)
+gtest_discover_tests(morlink_rfc2217_tests TEST_PREFIX "morlink.rfc2217." DISCOVERY_TIMEOUT 30
+                     PROPERTIES TIMEOUT 120)

@@ -210,7 +210,9 @@ std::string ExpectedUsage(const std::string& sName)
            "-w[N]       :  Wait up to N s (default 30) for a device that cannot be\n"
            "               reached yet (connection or serial port)\n"
            "-sSERVER    :  Also an IPv6 address or a host name with IPv6 addresses\n"
-           "               (i.e. -s::1)\n";
+           "               (i.e. -s::1)\n"
+           "-crfc2217://HOST:PORT:  The serial port of a port server (RFC 2217),\n"
+           "               HOST as -s takes it (i.e. -crfc2217://[::1]:2217)\n";
 }
 
 TEST(CommandLine, UsageTextShowsTheBuiltInDefaults)

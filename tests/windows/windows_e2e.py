@@ -548,6 +548,71 @@ def big_input(env, c):
         os.unlink(big)
 
 
+def listening(pid, port):
+    """True once process pid's own socket listens on 127.0.0.1:port."""
+    local = "0100007F:%04X" % port
+    with open("/proc/net/tcp") as tcp:
+        inodes = [f[9] for f in (line.split() for line in tcp) if f[1] == local and f[3] == "0A"]
+    fds = f"/proc/{pid}/fd"
+    links = []
+    for fd in os.listdir(fds):
+        with contextlib.suppress(OSError):
+            links.append(os.readlink(os.path.join(fds, fd)))
+    return any(f"socket:[{inode}]" in links for inode in inodes)
+
+
+def morlink_port_server(env, c):
+    """The serial link through ser2net (-crfc2217://) to a pseudo-terminal."""
+    if not os.path.exists("/usr/sbin/ser2net"):
+        c.check("port server: ser2net is installed (tools/setup ports)", False)
+        return
+    master, slave = os.openpty()
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    config = os.path.join(env.work, "ser2net.yaml")
+    with open(config, "w") as f:
+        f.write("%YAML 1.1\n---\nconnection: &c\n"
+                f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                f"  connector: serialdev,{os.ttyname(slave)},9600n81,local\n")
+    server = subprocess.Popen(["/usr/sbin/ser2net", "-n", "-d", "-u", "-c", config],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 20
+        while not listening(server.pid, port) and time.monotonic() < deadline and server.poll() is None:
+            time.sleep(0.01)
+        data = bytes(range(256)) * 8 + b"\xff" * 300 + b"\r\x00\r\n" + noise(30000, 5)
+        env.write("rfc2217.bin", data)
+        # The terminal is read while the program runs: ser2net drops what it
+        # still holds for a terminal that takes nothing when the client leaves.
+        got = bytearray()
+
+        def read_terminal():
+            end = time.monotonic() + 60
+            while len(got) < len(data) and time.monotonic() < end:
+                if select.select([master], [], [], 0.05)[0]:
+                    got.extend(os.read(master, 65536))
+
+        reader = threading.Thread(target=read_terminal)
+        reader.start()
+        status, _, err, _ = env.morlink_run(["-s127.0.0.1", "-p1", f"-crfc2217://127.0.0.1:{port}", "-b19200",
+                                             "-e10", "-j", "-irfc2217.bin"])
+        reader.join()
+        c.equal("port server: status", status, 0)
+        c.equal("port server: the terminal receives the file unchanged", bytes(got), data)
+        c.check("port server: the record names the link and confirms",
+                '"link":"rfc2217"' in text(err) and '"confirmed":true' in text(err), text(err))
+    finally:
+        server.terminate()
+        try:
+            server.wait(5)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+        os.close(master)
+        os.close(slave)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--wine", required=True)
@@ -562,7 +627,7 @@ def main():
         args.work = work
         env = Env(args)
         for group in (pakwrap, big_input, morlink_network, morlink_receiving, morlink_failures, morlink_serial,
-                      morlink_serial_high_port, morlink_serial_line_lost):
+                      morlink_serial_high_port, morlink_serial_line_lost, morlink_port_server):
             group(env, c)
     return c.finish("Windows checks", args.label)
 
