@@ -306,7 +306,7 @@ int SendPortServer(const unsigned char* pucData, int len)
 {
     const int iCode = lk_bConfirming ? ERR_SEND : ERR_RECEIVE;
     HandleError(iCode, iCode, __FILE__, __LINE__, nullptr);
-    PlatExit(iCode);
+    EndProcess(iCode);
 }
 
 // Device bytes held from the opening, up to iSize: their count.

@@ -354,7 +354,7 @@ TEST_P(PortServer, SettingsDataBothWaysConfirmRecordAndTrace)
     for (const auto& [sName, sValue] : expected)
         EXPECT_EQ(RecordField(records[0], sName), sValue) << sName;
     std::string errors;
-    const std::vector<TraceRecord> trace = ParseTrace(ReadFile(m_dir.Path("trace")), &errors);
+    const std::vector<TraceEntry> trace = ParseTrace(ReadFile(m_dir.Path("trace")), &errors);
     EXPECT_EQ(errors, "");
     EXPECT_TRUE(TraceBytes(trace, true) == input);
     EXPECT_TRUE(TraceBytes(trace, false) == reply);
