@@ -66,6 +66,9 @@ std::atomic<std::uint32_t> lk_ulBaudReplies{0};
 std::atomic<bool> lk_bReceiverGone{false};
 // Set while -e waits: a close then is a failed send, not a hang-up.
 std::atomic<bool> lk_bConfirming{false};
+// Set once this process has shut the connection down for its end: the empty
+// read that follows is that, not the server's close.
+std::atomic<bool> lk_bReleased{false};
 
 // One setting, what it is called in a report, and the value asked for.
 struct Setting {
@@ -339,6 +342,8 @@ LinkInput ReceivePortServer(unsigned char* pucBuf, int iSize, int* piCount)
                 return LINK_SILENCE;
             n = PlatRecv(lk_socket, pucBuf, iSize);
         }
+        if (n == 0 && lk_bReleased.load())
+            return LINK_CLOSED;
         if (n < 0)
             HandleError(ERR_RECEIVE, REASON_SYSTEM, __FILE__, __LINE__, nullptr);
         if (n == 0)
@@ -428,6 +433,7 @@ void ClosePortServer(LinkReadNow pfnRead)
 
 void ReleasePortServer(void)
 {
+    lk_bReleased = true;
     if (NetworkSocket() != PLAT_NO_SOCKET)
         PlatSocketShutdown(NetworkSocket());
 }

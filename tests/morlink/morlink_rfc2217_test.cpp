@@ -466,6 +466,8 @@ TEST(PortServerFaults, EachFailureNamedAndEnded)
         {"busy", {"-w2"}, 240, "Port already in use\nserial error\n", 1.9, 10},
         {"busy-once", {"-w10"}, 0, "", 0, 10},
         {"query", {"-e10"}, 251, "error during sending\n", 0, 5},
+        // The -e time-out ends the receiver's wait, which is no hang-up.
+        {"unanswered", {"-r", "-e1"}, 1, "Timeout\n", 0.9, 5},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.pcMode);

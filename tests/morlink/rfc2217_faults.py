@@ -12,6 +12,7 @@ and replies to every setting with its value; the modes break it:
   busy       "Port already in use" and a close, at once
   busy-once  so for the first connection, well-behaved for the next
   query      closes on the baud rate question (the value 0)
+  unanswered never answers the baud rate question
   chatty     sends device bytes at once, before any answer, and more mixed
              with Telnet commands once the settings are replied, then logs
              every command it gets
@@ -75,6 +76,8 @@ def answer(mode, verb, value):
     command, setting = value[1], value[2:]
     if command == 1 and setting == bytes(4) and mode == "query":
         return None
+    if command == 1 and setting == bytes(4) and mode == "unanswered":
+        return b""
     if command == 1 and setting != bytes(4) and mode == "baud":
         setting = (9600).to_bytes(4, "big")
     return bytes([IAC, SB, COM_PORT, command + 100]) + setting.replace(b"\xff", b"\xff\xff") + bytes([IAC, SE])
