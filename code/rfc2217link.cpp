@@ -105,9 +105,12 @@ void SendAnswers(void)
 }
 
 // Decodes n bytes from the server in place: the count of device bytes at
-// the start of puc.
+// the start of puc. What came is acknowledged at once: port servers hold a
+// short piece (the rest of a block, a reply) until the last one is
+// acknowledged, which the system would otherwise delay.
 int Decode(unsigned char* puc, int n)
 {
+    PlatSocketAckNow(lk_socket);
     int iFrom = 0;
     int iData = 0;
     while (iFrom < n) {
