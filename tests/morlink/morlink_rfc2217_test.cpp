@@ -470,7 +470,7 @@ TEST(PortServerFaults, EachFailureNamedAndEnded)
         {"baud", {"-b19200"}, 240, "baud rate: asked for 19200, the port server set 9600\nserial error\n", 0, 3},
         {"busy", {}, 240, "Port already in use\nserial error\n", 0, 3},
         {"busy", {"-w2"}, 240, "Port already in use\nserial error\n", 1.9, 10},
-        {"busy-once", {"-w10"}, 0, "", 0, 10},
+        {"busy-once", {"-w10", "-e10"}, 0, "", 0, 10},
         {"query", {"-e10"}, 251, "error during sending\n", 0, 5},
     };
     for (const FaultCase& c : cases) {
@@ -519,6 +519,15 @@ TEST(PortServerFaults, CommandsAmongTheDataAreTakenOut)
     while (ReadFile(dir.Path("log")).find("closed\n") == std::string::npos && Clock::now() < tEnd)
         usleep(5000);
     EXPECT_EQ(ReadFile(dir.Path("log")), "254 1\nclosed\n");
+
+    // -e without -r: the device's bytes before the reply are read through the
+    // decoder, dropped and counted.
+    r = RunArgs({"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-e10", "-j"});
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    const std::vector<RecordFields> records = ParseRecords(r.err);
+    ASSERT_EQ(records.size(), 1u) << r.err;
+    EXPECT_EQ(RecordField(records[0], "received"), "11");
+    EXPECT_EQ(RecordField(records[0], "confirmed"), "true");
 }
 
 }  // namespace
