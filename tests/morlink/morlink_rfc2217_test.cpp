@@ -448,9 +448,13 @@ TEST(PortServerValue, UnusableValuesEndWith240AtOnce)
     EXPECT_EQ(RecordField(records[0], "device"), "\"rfc2217://127.0.0.1\"");
     EXPECT_EQ(RecordField(records[0], "port"), "null");
 
+    // The connection is the network link's: refused is 252, a name that does
+    // not resolve 253.
     r = RunArgs({"-s127.0.0.1", kDeadPort, sGood}, "x");
     EXPECT_EQ(r.iStatus, 252);
     EXPECT_EQ(r.err, "Connection refused\n");
+    r = RunArgs({"-s127.0.0.1", kDeadPort, "-crfc2217://no-such-device.invalid:2217"}, "x");
+    EXPECT_EQ(r.iStatus, 253) << r.err;
 }
 
 struct FaultCase {
