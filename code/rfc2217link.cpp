@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "errors.h"
+#include "link.h"
 #include "netlink.h"
 #include "platform.h"
 #include "retry.h"
