@@ -183,6 +183,12 @@ void PlatSocketShutdown(PlatSocket sock);
 // wait for short replies. False when the system refuses.
 bool PlatSocketNoDelay(PlatSocket sock);
 
+// Acknowledges what has arrived on a connection at once, for the next
+// receives too, instead of after the system's delay: a peer that holds small
+// pieces until the last one is acknowledged then sends on without a pause.
+// False where the system cannot.
+bool PlatSocketAckNow(PlatSocket sock);
+
 // The addresses of pcHost with port usPort, in the order to try them, into
 // psAddrs (at most iMax): a dotted IPv4 address as it stands; an IPv6 address
 // (also with a scope, fe80::1%eth0); else the host name's IPv4 addresses, or

@@ -12,6 +12,7 @@
 
 #include "ending.h"
 #include "errors.h"
+#include "link.h"
 #include "netlink.h"
 #include "platform.h"
 #include "retry.h"
@@ -110,9 +111,12 @@ void SendAnswers(void)
 }
 
 // Decodes n bytes from the server in place: the count of device bytes at
-// the start of puc.
+// the start of puc. What came is acknowledged at once: port servers hold a
+// short piece (the rest of a block, a reply) until the last one is
+// acknowledged, which the system would otherwise delay.
 int Decode(unsigned char* puc, int n)
 {
+    PlatSocketAckNow(lk_socket);
     int iFrom = 0;
     int iData = 0;
     while (iFrom < n) {

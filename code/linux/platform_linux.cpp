@@ -395,6 +395,14 @@ bool PlatSocketNoDelay(PlatSocket sock)
     return setsockopt(ToFd(sock), IPPROTO_TCP, TCP_NODELAY, &iOn, sizeof iOn) == 0;
 }
 
+// Quick acknowledgement lasts a while only: it is asked for again after every
+// receive.
+bool PlatSocketAckNow(PlatSocket sock)
+{
+    const int iOn = 1;
+    return setsockopt(ToFd(sock), IPPROTO_TCP, TCP_QUICKACK, &iOn, sizeof iOn) == 0;
+}
+
 void NetSetResolverError(int iResult)
 {
     // A system failure has its errno already; the others get the resolver's code.

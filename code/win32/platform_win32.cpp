@@ -443,6 +443,12 @@ bool PlatSocketNoDelay(PlatSocket sock)
     return setsockopt(ToSocket(sock), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bOn), sizeof bOn) == 0;
 }
 
+// Windows has no per-socket switch for it.
+bool PlatSocketAckNow(PlatSocket)
+{
+    return false;
+}
+
 void NetSetResolverError(int iResult)
 {
     // The result is a Windows sockets error code.

@@ -395,15 +395,21 @@ TEST(Ser2net, FramesAndAMebibyteArriveWhole)
     Device device(pty.Master());
     const std::string input = Noise(1 << 20, 31) + TelnetHardBytes(4);
     // The remote console's frames (named for the serial link) with 0xFF as
-    // their start byte go first.
+    // their start byte go first. The device answers once it has everything,
+    // which ends the run (mode 0): ser2net drops what it still holds for the
+    // terminal when the client leaves.
     const std::string frames = "\xffRCRA--r1\x17\xffRCRB--r1\x17\xffTK\x17\xffTD\x17";
     RunSetup sSetup;
-    sSetup.args = {"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-b115200", "-e30",
-                   "-t",          "-nFF17"};
+    sSetup.args = {"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort),
+                   "-b115200",    "-e30",    "-t",
+                   "-lFF17",      "-m0",     "-r60"};
     sSetup.input = input;
-    RunResult r = RunMorlink(sSetup);
-    EXPECT_EQ(r.iStatus, 0) << r.err;
+    SenderProcess sender(sSetup);
     EXPECT_TRUE(device.WaitFor(frames.size() + input.size(), 60) == frames + input);
+    pty.Send("\xffTD\"done\"\x17");
+    RunResult r = sender.Wait();
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "done");
 }
 
 // A value that names no server, or settings that a local port refuses: 240
@@ -442,9 +448,13 @@ TEST(PortServerValue, UnusableValuesEndWith240AtOnce)
     EXPECT_EQ(RecordField(records[0], "device"), "\"rfc2217://127.0.0.1\"");
     EXPECT_EQ(RecordField(records[0], "port"), "null");
 
+    // The connection is the network link's: refused is 252, a name that does
+    // not resolve 253.
     r = RunArgs({"-s127.0.0.1", kDeadPort, sGood}, "x");
     EXPECT_EQ(r.iStatus, 252);
     EXPECT_EQ(r.err, "Connection refused\n");
+    r = RunArgs({"-s127.0.0.1", kDeadPort, "-crfc2217://no-such-device.invalid:2217"}, "x");
+    EXPECT_EQ(r.iStatus, 253) << r.err;
 }
 
 struct FaultCase {
@@ -464,7 +474,7 @@ TEST(PortServerFaults, EachFailureNamedAndEnded)
         {"baud", {"-b19200"}, 240, "baud rate: asked for 19200, the port server set 9600\nserial error\n", 0, 3},
         {"busy", {}, 240, "Port already in use\nserial error\n", 0, 3},
         {"busy", {"-w2"}, 240, "Port already in use\nserial error\n", 1.9, 10},
-        {"busy-once", {"-w10"}, 0, "", 0, 10},
+        {"busy-once", {"-w10", "-e10"}, 0, "", 0, 10},
         {"query", {"-e10"}, 251, "error during sending\n", 0, 5},
         // The -e time-out ends the receiver's wait, which is no hang-up.
         {"unanswered", {"-r", "-e1"}, 1, "Timeout\n", 0.9, 5},
@@ -515,6 +525,15 @@ TEST(PortServerFaults, CommandsAmongTheDataAreTakenOut)
     while (ReadFile(dir.Path("log")).find("closed\n") == std::string::npos && Clock::now() < tEnd)
         usleep(5000);
     EXPECT_EQ(ReadFile(dir.Path("log")), "254 1\nclosed\n");
+
+    // -e without -r: the device's bytes before the reply are read through the
+    // decoder, dropped and counted.
+    r = RunArgs({"-s127.0.0.1", kDeadPort, "-crfc2217://127.0.0.1:" + std::to_string(iPort), "-e10", "-j"});
+    EXPECT_EQ(r.iStatus, 0) << r.err;
+    const std::vector<RecordFields> records = ParseRecords(r.err);
+    ASSERT_EQ(records.size(), 1u) << r.err;
+    EXPECT_EQ(RecordField(records[0], "received"), "11");
+    EXPECT_EQ(RecordField(records[0], "confirmed"), "true");
 }
 
 }  // namespace

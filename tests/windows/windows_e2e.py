@@ -583,8 +583,9 @@ def morlink_port_server(env, c):
             time.sleep(0.01)
         data = bytes(range(256)) * 8 + b"\xff" * 300 + b"\r\x00\r\n" + noise(30000, 5)
         env.write("rfc2217.bin", data)
-        # The terminal is read while the program runs: ser2net drops what it
-        # still holds for a terminal that takes nothing when the client leaves.
+        # The terminal is read while the program runs, and answers once it
+        # has everything, which ends the run: ser2net drops what it still
+        # holds for the terminal when the client leaves.
         got = bytearray()
 
         def read_terminal():
@@ -592,14 +593,16 @@ def morlink_port_server(env, c):
             while len(got) < len(data) and time.monotonic() < end:
                 if select.select([master], [], [], 0.05)[0]:
                     got.extend(os.read(master, 65536))
+            os.write(master, b'\x01TD"d\xff\xffne"\x17')
 
         reader = threading.Thread(target=read_terminal)
         reader.start()
-        status, _, err, _ = env.morlink_run(["-s127.0.0.1", "-p1", f"-crfc2217://127.0.0.1:{port}", "-b19200",
-                                             "-e10", "-j", "-irfc2217.bin"])
+        status, out, err, _ = env.morlink_run(["-s127.0.0.1", "-p1", f"-crfc2217://127.0.0.1:{port}", "-b19200",
+                                               "-e10", "-j", "-l", "-r60", "-irfc2217.bin"], timeout=90)
         reader.join()
         c.equal("port server: status", status, 0)
         c.equal("port server: the terminal receives the file unchanged", bytes(got), data)
+        c.equal("port server: the answer reaches the filter", out, b"d\xff\xffne")
         c.check("port server: the record names the link and confirms",
                 '"link":"rfc2217"' in text(err) and '"confirmed":true' in text(err), text(err))
     finally:
