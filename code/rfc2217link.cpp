@@ -12,7 +12,6 @@
 
 #include "ending.h"
 #include "errors.h"
-#include "link.h"
 #include "netlink.h"
 #include "platform.h"
 #include "retry.h"
