@@ -100,7 +100,7 @@ void SendData(const unsigned char* pucData, int len, LinkBytes eBytes)
     Sent(pucData, iCount, eBytes == LINK_INPUT ? &lk_ullInput : &lk_ullFrames);
 
     if (gl_bDebug)
-        StderrContinue(".");
+        StderrDot();
 
     // A failed or partial send is not retried.
     if (iCount != len)

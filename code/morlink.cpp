@@ -260,9 +260,8 @@ void SendMemCardPrologue(void)
     char pcCommand[MEMCARD_DIR_MAX + 16];
     std::snprintf(pcCommand, sizeof pcCommand, "M%s*%lu", lk_pcMemCardDir, static_cast<unsigned long>(lk_ulIFileLen));
     const int n = BuildFrame(pucBuf, FRAME_SIZE, pcCommand);
-    // The debug line of the frame follows the dots of the frames before it.
     if (gl_bDebug)
-        StderrContinue("%s\n", reinterpret_cast<const char*>(pucBuf));
+        StderrPrint("%s\n", reinterpret_cast<const char*>(pucBuf));
     SendData(pucBuf, n, LINK_FRAME);
 }
 

@@ -20,9 +20,14 @@ constexpr int FD_STDERR = 2;
 // Formatted messages and debug lines are cut to this length.
 constexpr int TEXT_MAX = 2048;
 
+// Writes len bytes; a write that fails part of the way may leave the line
+// open, to be ended before whatever comes next.
 bool Write(const char* pcText, int len)
 {
-    return PlatWriteAll(PlatWrite, FD_STDERR, pcText, len) == len;
+    const int n = PlatWriteAll(PlatWrite, FD_STDERR, pcText, len);
+    if (n > 0 && n < len && pcText[n - 1] != '\n')
+        lk_bOpen = true;
+    return n == len;
 }
 
 void EndOpenLine(void)
@@ -61,18 +66,13 @@ void StderrPrint(const char* pcFormat, ...)
     StderrLines(pcText, len);
 }
 
-void StderrContinue(const char* pcFormat, ...)
+void StderrDot(void)
 {
-    char pcText[TEXT_MAX];
-    std::va_list args;
-    va_start(args, pcFormat);
-    const int len = Format(pcText, pcFormat, args);
-    va_end(args);
     PlatLockTake(&lk_sLock);
     if (lk_iLiveLen > 0)
         EndOpenLine();
-    Write(pcText, len);
-    lk_bOpen = len > 0 && pcText[len - 1] != '\n';
+    Write(".", 1);
+    lk_bOpen = true;
     PlatLockGive(&lk_sLock);
 }
 

@@ -12,9 +12,8 @@ bool StderrLines(const char* pcText, int len);
 // A message or a debug line, formatted, on a line of its own (as StderrLines).
 [[gnu::format(printf, 1, 2)]] void StderrPrint(const char* pcFormat, ...);
 
-// Text that goes on the open line, such as a debug dot; a line end in it ends
-// the line.
-[[gnu::format(printf, 1, 2)]] void StderrContinue(const char* pcFormat, ...);
+// A debug dot: one '.' on the open line of dots, which stays open.
+void StderrDot(void);
 
 // The live line of a terminal (the progress line): drawn over the one before
 // it, blanking what is left of a longer one. Not drawn while held.

@@ -313,11 +313,14 @@ def check_morlink(r):
     if status < 0 or sanitizer:
         return
     lines = text.split("\n")
+    # Where writes fail, standard error's own may fail too: a message, a record
+    # or the rest of a line written there may be lost.
+    lossy = r.point == "posix/io/rw/write" and r.errno != E.EINTR
     # Debug dots of the last blocks are the one line that may stay open.
-    r.rule(4, re.fullmatch(r"\.*", lines[-1]), f"standard error ends inside a line: {lines[-1][-80:]!r}")
+    r.rule(4, lossy or re.fullmatch(r"\.*", lines[-1]), f"standard error ends inside a line: {lines[-1][-80:]!r}")
     entries, other, faults = parse_trace(lines[:-1])
     for f in faults:
-        r.rule(4, False, f)
+        r.rule(4, lossy, f)
     record = None
     for line in other:
         try:
@@ -326,7 +329,7 @@ def check_morlink(r):
                 continue
         except ValueError:
             pass
-        r.rule(4, line in TEXTS or OTHER_LINES.match(line), f"standard error line that is no message: {line[:100]!r}")
+        r.rule(4, lossy or line in TEXTS or OTHER_LINES.match(line), f"standard error line that is no message: {line[:100]!r}")
     if c["trace"] == "file" and r.trace is not None:
         entries, _, faults = parse_trace(r.trace.decode("latin-1").split("\n")[:-1])
         for f in faults:
@@ -337,11 +340,11 @@ def check_morlink(r):
         except ValueError:
             r.rule(2, False, f"record file does not parse: {r.record[-200:]!r}")
     if c["record"]:
-        r.rule(2, "the result record cannot be written" in text or (record or {}).get("status") == status,
+        r.rule(2, lossy or "the result record cannot be written" in text or (record or {}).get("status") == status,
                f"record {record} for status {status}")
     r.rule(2, r.input_kept, "the input file changed")
     if status != 0:
-        r.rule(2, any(line in TEXTS for line in other), "no message for the status")
+        r.rule(2, lossy or any(line in TEXTS for line in other), "no message for the status")
     sent = b"".join(d for k, d in entries if k == "send")
     recv = b"".join(d for k, d in entries if k == "recv")
     tcp = c["link"].startswith("tcp")
@@ -364,7 +367,11 @@ def check_morlink(r):
             r.rule(1, got == want or (ends and want.startswith(got)),
                    f"device got {len(got)} bytes of {len(want)} (first difference at {first})")
         if record and c["trace"]:
-            r.rule(1, record["sent"] + record["frames"] == len(sent) and record["received"] == len(recv),
+            # Counts are taken as each call returns, entries written after it:
+            # a run that the other thread ends (an ending answer) may leave one
+            # call's entries of at most a block (256 KiB) unwritten.
+            lag = [record["sent"] + record["frames"] - len(sent), record["received"] - len(recv)]
+            r.rule(1, all(x == 0 or (ends and 0 < x <= 1 << 18) for x in lag),
                    f"record sent {record['sent']}+{record['frames']} received {record['received']}, "
                    f"trace sent {len(sent)} received {len(recv)}")
     if c["trace"] and c["receive"] and status in (0, 1) and r.output is not None:

@@ -92,7 +92,7 @@ TEST(Transfer, DebugShowsAddressFileFrameAndOneDotPerSend)
     RunResult r = RunArgs({"-s127.0.0.1", fake.TcpPortArg(), "-d", "-t", "-aa.txt", "-i" + path});
     EXPECT_EQ(r.iStatus, 0);
     // 4 remote-console frames, the MemCard frame, 3 blocks.
-    EXPECT_EQ(r.err, "IP Address: 127.0.0.1\nSend File: " + path + "\n....\x01Ma.txt*2500\x17\n....");
+    EXPECT_EQ(r.err, "IP Address: 127.0.0.1\nSend File: " + path + "\n....\n\x01Ma.txt*2500\x17\n....");
 }
 
 TEST(Transfer, OutputFileIsCreatedEmpty)
