@@ -38,13 +38,6 @@ void EndOpenLine(void)
     lk_iLiveLen = 0;
 }
 
-// Formats into pcBuf (TEXT_MAX bytes): the length, cut to fit.
-int Format(char* pcBuf, const char* pcFormat, std::va_list args)
-{
-    const int n = std::vsnprintf(pcBuf, TEXT_MAX, pcFormat, args);
-    return n < 0 ? 0 : n < TEXT_MAX ? n : TEXT_MAX - 1;
-}
-
 }  // namespace
 
 bool StderrLines(const char* pcText, int len)
@@ -61,9 +54,9 @@ void StderrPrint(const char* pcFormat, ...)
     char pcText[TEXT_MAX];
     std::va_list args;
     va_start(args, pcFormat);
-    const int len = Format(pcText, pcFormat, args);
+    const int n = std::vsnprintf(pcText, sizeof pcText, pcFormat, args);
     va_end(args);
-    StderrLines(pcText, len);
+    StderrLines(pcText, n < 0 ? 0 : n < TEXT_MAX ? n : TEXT_MAX - 1);
 }
 
 void StderrDot(void)
