@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform.h"
+#include "stderrline.h"
 
 namespace {
 
@@ -62,5 +63,6 @@ void EndProcess(int iStatus)
     const LastHook pfnLast = lk_pfnLastHook.load();
     if (pfnLast != nullptr)
         pfnLast(iStatus);
+    StderrSeal();
     PlatExit(iStatus);
 }

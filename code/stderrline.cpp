@@ -98,6 +98,19 @@ void StderrLiveEnd(void)
     PlatLockGive(&lk_sLock);
 }
 
+bool StderrLockedWrite(int fd, const char* pcText, int len)
+{
+    PlatLockTake(&lk_sLock);
+    const bool bWritten = PlatWriteAll(PlatWrite, fd, pcText, len) == len;
+    PlatLockGive(&lk_sLock);
+    return bWritten;
+}
+
+void StderrSeal(void)
+{
+    PlatLockTake(&lk_sLock);  // never given back: the process ends
+}
+
 void StderrHold(void)
 {
     PlatLockTake(&lk_sLock);

@@ -23,6 +23,15 @@ void StderrLive(const char* pcLine, int len);
 // line written next takes its place.
 void StderrLiveEnd(void);
 
+// Writes len bytes to fd, a file of the run's own (the trace file), under
+// the same lock, so that the end of the process never cuts them short. True
+// when all of them were written.
+bool StderrLockedWrite(int fd, const char* pcText, int len);
+
+// The process ends: waits until a write under the lock is done and keeps
+// every other from starting, so that no line or entry is left cut short.
+void StderrSeal(void);
+
 // Messages follow: an open line is ended, and the live line is not drawn
 // again until StderrResume.
 void StderrHold(void);

@@ -70,13 +70,14 @@ unsigned long long MicrosSinceStart(void)
     return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::microseconds>(tSince).count());
 }
 
-// An entry on standard error goes through its one writer, which starts it on
-// a line of its own.
+// An entry goes through the one writer of standard error, which starts it on
+// a line of its own there; in a file it is written under the same lock, so
+// that the end of the process never cuts it short.
 bool WriteEntry(int len)
 {
     if (lk_fdTrace == 2)
         return StderrLines(lk_pcEntry, len);
-    return PlatWriteAll(PlatWrite, lk_fdTrace, lk_pcEntry, len) == len;
+    return StderrLockedWrite(lk_fdTrace, lk_pcEntry, len);
 }
 
 // One call's bytes, in entries of at most TRACE_ENTRY_MAX bytes.
