@@ -60,9 +60,9 @@ void EndProcess(int iStatus)
     if (!ClaimEnd())
         WaitForTheEnd();
     RunEndHook();
+    StderrSeal();
     const LastHook pfnLast = lk_pfnLastHook.load();
     if (pfnLast != nullptr)
         pfnLast(iStatus);
-    StderrSeal();
     PlatExit(iStatus);
 }

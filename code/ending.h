@@ -31,8 +31,8 @@ void CatchEndSignals(void);
 // already ending the process (the link shut down under it) stays silent.
 bool ClaimEnd(void);
 
-// Runs the clean-up hook, then the last hook, waits until no line of standard
-// error or trace entry is half written, and ends the process with iStatus,
-// from any thread. When another thread has claimed the end, waits
+// Runs the clean-up hook, waits until no line of standard error or trace
+// entry is half written and keeps the other thread from writing more, runs
+// the last hook, and ends the process with iStatus, from any thread. When another thread has claimed the end, waits
 // for that end instead.
 [[noreturn]] void EndProcess(int iStatus);

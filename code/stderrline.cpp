@@ -15,6 +15,20 @@ PlatLock lk_sLock;
 bool lk_bOpen;
 int lk_iLiveLen;
 bool lk_bHeld;
+// The thread that sealed standard error at the end writes on without the lock.
+thread_local bool lk_bSealedByMe;
+
+void Lock(void)
+{
+    if (!lk_bSealedByMe)
+        PlatLockTake(&lk_sLock);
+}
+
+void Unlock(void)
+{
+    if (!lk_bSealedByMe)
+        PlatLockGive(&lk_sLock);
+}
 
 constexpr int FD_STDERR = 2;
 // Formatted messages and debug lines are cut to this length.
@@ -42,10 +56,10 @@ void EndOpenLine(void)
 
 bool StderrLines(const char* pcText, int len)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     EndOpenLine();
     const bool bWritten = Write(pcText, len);
-    PlatLockGive(&lk_sLock);
+    Unlock();
     return bWritten;
 }
 
@@ -61,17 +75,17 @@ void StderrPrint(const char* pcFormat, ...)
 
 void StderrDot(void)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     if (lk_iLiveLen > 0)
         EndOpenLine();
     Write(".", 1);
     lk_bOpen = true;
-    PlatLockGive(&lk_sLock);
+    Unlock();
 }
 
 void StderrLive(const char* pcLine, int len)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     if (!lk_bHeld) {
         if (lk_bOpen && lk_iLiveLen == 0)
             EndOpenLine();
@@ -82,12 +96,12 @@ void StderrLive(const char* pcLine, int len)
         lk_iLiveLen = len;
         lk_bOpen = true;
     }
-    PlatLockGive(&lk_sLock);
+    Unlock();
 }
 
 void StderrLiveEnd(void)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     if (lk_iLiveLen > 0) {
         char pcText[TEXT_MAX];
         const int n = std::snprintf(pcText, sizeof pcText, "\r%*s\r", lk_iLiveLen, "");
@@ -95,33 +109,34 @@ void StderrLiveEnd(void)
         lk_iLiveLen = 0;
         lk_bOpen = false;
     }
-    PlatLockGive(&lk_sLock);
+    Unlock();
 }
 
 bool StderrLockedWrite(int fd, const char* pcText, int len)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     const bool bWritten = PlatWriteAll(PlatWrite, fd, pcText, len) == len;
-    PlatLockGive(&lk_sLock);
+    Unlock();
     return bWritten;
 }
 
 void StderrSeal(void)
 {
-    PlatLockTake(&lk_sLock);  // never given back: the process ends
+    Lock();  // never given back: the process ends
+    lk_bSealedByMe = true;
 }
 
 void StderrHold(void)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     EndOpenLine();
     lk_bHeld = true;
-    PlatLockGive(&lk_sLock);
+    Unlock();
 }
 
 void StderrResume(void)
 {
-    PlatLockTake(&lk_sLock);
+    Lock();
     lk_bHeld = false;
-    PlatLockGive(&lk_sLock);
+    Unlock();
 }

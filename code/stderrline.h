@@ -29,7 +29,8 @@ void StderrLiveEnd(void);
 bool StderrLockedWrite(int fd, const char* pcText, int len);
 
 // The process ends: waits until a write under the lock is done and keeps
-// every other from starting, so that no line or entry is left cut short.
+// every other thread's from starting, so that no line or entry is left cut
+// short and none comes after what the end writes; the calling thread writes on.
 void StderrSeal(void);
 
 // Messages follow: an open line is ended, and the live line is not drawn
