@@ -161,8 +161,8 @@ bool ApplyMode(int fd, const SerialMode& sMode)
     return iFlags != -1 && fcntl(fd, F_SETFL, iFlags & ~O_NONBLOCK) == 0;
 }
 
-// Set by SerialRelease, from any thread or a signal handler: a read that
-// waits ends with what it has.
+// Set by SerialRelease, from any thread or a signal handler: the read that
+// waits then ends with what it has.
 std::atomic<bool> lk_bReleased{false};
 // How long a wait goes before it looks at lk_bReleased again.
 constexpr std::uint64_t RELEASE_CHECK_MS = 50;
@@ -173,7 +173,9 @@ int WaitReadable(int fd, std::uint64_t ullEndMs)
 {
     for (;;) {
         const std::uint64_t ullNow = PlatNowMs();
-        if (ullNow >= ullEndMs || lk_bReleased.load())
+        // One wait ends for a release: the reader then learns of it, and
+        // the next wait does not spin.
+        if (ullNow >= ullEndMs || lk_bReleased.exchange(false))
             return 0;
         const std::uint64_t ullLeft = ullEndMs - ullNow;
         const int iReady = WaitReadableFd(fd, ullLeft < RELEASE_CHECK_MS ? ullLeft : RELEASE_CHECK_MS);
