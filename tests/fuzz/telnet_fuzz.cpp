@@ -77,7 +77,7 @@ void AddPiece(FuzzedDataProvider* pData, std::string* pWire, std::string* pDevic
     const char cIac = static_cast<char>(TELNET_IAC);
     switch (pData->ConsumeIntegralInRange<int>(0, 3)) {
     case 0:
-        for (unsigned char uc : pData->ConsumeBytes<unsigned char>(pData->ConsumeIntegralInRange<int>(1, 8))) {
+        for (unsigned char uc : pData->ConsumeBytes<unsigned char>(pData->ConsumeIntegralInRange<std::size_t>(1, 8))) {
             AddEscaped(pWire, uc);
             *pDevice += static_cast<char>(uc);
         }
@@ -96,7 +96,7 @@ void AddPiece(FuzzedDataProvider* pData, std::string* pWire, std::string* pDevic
     default:
         *pWire += cIac;
         *pWire += static_cast<char>(TELNET_SB);
-        for (unsigned char uc : pData->ConsumeBytes<unsigned char>(pData->ConsumeIntegralInRange<int>(0, 40)))
+        for (unsigned char uc : pData->ConsumeBytes<unsigned char>(pData->ConsumeIntegralInRange<std::size_t>(0, 40)))
             AddEscaped(pWire, uc);
         *pWire += cIac;
         *pWire += static_cast<char>(TELNET_SE);
